@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// Removes leading and trailing space characters (only " ", not tabs or other blanks).
+QString trimSpaces(const QString& text);
+
+// A size in bytes as plain decimal digits: no sign for whole non-negative values, no
+// separators, no exponent and no decimal point for a whole number.
+QString sizeText(double size);
+
+// A fixed-point amount with four decimal places, the run's total of bytes written. It holds
+// what a signed 64-bit count of ten-thousandths holds.
+class Currency
+{
+public:
+    Currency() = default;
+    static Currency fromUnits(std::int64_t units);
+
+    // Adds the value; an addition that would overflow leaves the amount unchanged and
+    // returns false.
+    bool add(double value);
+    std::int64_t units() const { return m_units; }
+    // Plain digits of the whole part, and a decimal point only when there is a fraction.
+    QString text() const;
+
+    friend bool operator==(Currency, Currency) = default;
+
+private:
+    std::int64_t m_units = 0;
+};
