@@ -1,0 +1,179 @@
+#include "SampleCardServer.h"
+
+#include "SampleCollection.h"
+
+#include <httplib.h>
+
+#include <regex>
+#include <stdexcept>
+
+SampleCardServer::SampleCardServer(std::set<std::string> cards, int port)
+    : m_server(std::make_unique<httplib::Server>()), m_cards(std::move(cards))
+{
+    // Without it every kept-alive answer waits on delayed ACKs.
+    m_server->set_tcp_nodelay(true);
+    // The default closes every fifth request's connection.
+    m_server->set_keep_alive_max_count(1000000);
+    m_server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+        serve(request.target, request.path,
+              request.has_param("cardids") ? request.get_param_value("cardids") : std::string(),
+              request.remote_port, response);
+    });
+    m_port = port == 0 ? m_server->bind_to_any_port("127.0.0.1")
+                       : (m_server->bind_to_port("127.0.0.1", port) ? port : -1);
+    if (m_port <= 0)
+        throw std::runtime_error("the sample card server could not listen on 127.0.0.1");
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    // stop() before the server runs would leave the join hanging.
+    while (!m_server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+SampleCardServer::~SampleCardServer()
+{
+    m_stopping = true;
+    m_server->stop();
+    m_thread.join();
+}
+
+std::string SampleCardServer::origin() const
+{
+    return "http://127.0.0.1:" + std::to_string(m_port);
+}
+
+void SampleCardServer::setAnswer(const std::string& target, Answer answer)
+{
+    const std::lock_guard lock(m_mutex);
+    m_answers[target] = std::move(answer);
+}
+
+void SampleCardServer::clearAnswers()
+{
+    const std::lock_guard lock(m_mutex);
+    m_answers.clear();
+}
+
+void SampleCardServer::setInjector(Injector injector)
+{
+    const std::lock_guard lock(m_mutex);
+    m_injector = std::move(injector);
+}
+
+std::vector<SampleCardServer::Request> SampleCardServer::requests() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+std::vector<std::string> SampleCardServer::targets() const
+{
+    std::vector<std::string> targets;
+    for (const Request& request : requests())
+        targets.push_back(request.target);
+    return targets;
+}
+
+void SampleCardServer::clearRequests()
+{
+    const std::lock_guard lock(m_mutex);
+    m_requests.clear();
+}
+
+SampleCardServer::Answer SampleCardServer::collectionAnswer(const std::string& path,
+                                                            const std::string& cardIds) const
+{
+    static const std::regex assetPath("^/free/sets/([^/]*)/illustrations/(.*)$");
+    const auto known = [this](const std::string& card) {
+        return m_cards.empty() || m_cards.count(card) > 0;
+    };
+    Answer answer;
+    std::smatch match;
+    if (std::regex_match(path, match, assetPath)) {
+        const std::string card = match[1];
+        const std::string file = match[2];
+        for (const std::string& suffix : sample::kServedSuffixes) {
+            if (known(card) && file == card + suffix) {
+                answer.body = sample::assetBody(card, suffix);
+                return answer;
+            }
+        }
+    } else if (path == "/bof/bof.php" && known(cardIds)) {
+        answer.body = sample::infoBody(cardIds);
+        return answer;
+    }
+    answer.status = 404;
+    answer.body = "<html><body>404 Not Found</body></html>";
+    return answer;
+}
+
+std::optional<SampleCardServer::Answer> SampleCardServer::overrideFor(const std::string& target,
+                                                                      const std::string& path) const
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_injector) {
+        if (std::optional<Answer> injected = m_injector(target))
+            return injected;
+    }
+    if (auto found = m_answers.find(target); found != m_answers.end())
+        return found->second;
+    if (auto found = m_answers.find(path); found != m_answers.end())
+        return found->second;
+    return std::nullopt;
+}
+
+void SampleCardServer::waitFor(std::chrono::milliseconds duration) const
+{
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (!m_stopping && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+void SampleCardServer::serve(const std::string& target, const std::string& path,
+                             const std::string& cardIds, int remotePort,
+                             httplib::Response& response)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_requests.push_back({target, remotePort});
+    }
+    const Answer answer = overrideFor(target, path).value_or(collectionAnswer(path, cardIds));
+    if (const int delay = m_delayMs)
+        waitFor(std::chrono::milliseconds(delay));
+
+    using Fault = Answer::Fault;
+    response.status = answer.status;
+    const char* type = path == "/bof/bof.php" ? "text/xml" : "application/octet-stream";
+    switch (answer.fault) {
+    case Fault::None:
+        if (!answer.location.empty())
+            response.set_header("Location", answer.location);
+        response.set_content(answer.body, type);
+        break;
+    case Fault::Stall:
+        waitFor(answer.stall);
+        response.set_content(answer.body, type);
+        break;
+    case Fault::Truncate: {
+        const std::string body = answer.body;
+        const std::size_t cut = std::min(answer.truncateAt, body.size());
+        response.set_content_provider(
+            body.size(), type,
+            [body, cut](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                if (offset >= cut)
+                    return false;
+                sink.write(body.data() + offset, std::min(length, cut - offset));
+                return true;
+            });
+        break;
+    }
+    case Fault::Drop:
+        response.set_chunked_content_provider(
+            type, [](std::size_t, httplib::DataSink&) { return false; });
+        break;
+    case Fault::RedirectLoop:
+        response.status = 302;
+        response.set_header("Location", target);
+        response.set_content("", "text/plain");
+        break;
+    }
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace httplib {
+class Server;
+struct Response;
+} // namespace httplib
+
+// An HTTP server on 127.0.0.1 that serves the sample collection under the card asset and
+// card-info paths, answers per path as a test tells it, and records what it was asked.
+class SampleCardServer
+{
+public:
+    // How the server answers one request.
+    struct Answer
+    {
+        enum class Fault
+        {
+            None,
+            Truncate,    // announce the whole body, send only truncateAt bytes, close
+            Stall,       // send nothing for `stall`, then answer
+            Drop,        // send the headers, then close the connection without a body
+            RedirectLoop // redirect to the same address, again and again
+        };
+        int status = 200;
+        std::string body;
+        Fault fault = Fault::None;
+        std::size_t truncateAt = 0;
+        std::chrono::milliseconds stall{0};
+        std::string location; // a redirect target, sent with status 3xx
+    };
+
+    struct Request
+    {
+        std::string target; // as received: path and query, percent-encoding kept
+        int remotePort = 0; // tells connections apart
+    };
+
+    // Decides a request's answer before the overrides and the collection do; for fault
+    // injection. Called on the server's threads.
+    using Injector = std::function<std::optional<Answer>(const std::string& target)>;
+
+    // Serves every card of the given list, or any card name when the list is empty.
+    explicit SampleCardServer(std::set<std::string> cards = {}, int port = 0);
+    ~SampleCardServer();
+    SampleCardServer(const SampleCardServer&) = delete;
+    SampleCardServer& operator=(const SampleCardServer&) = delete;
+
+    int port() const { return m_port; }
+    // "http://127.0.0.1:<port>"
+    std::string origin() const;
+
+    // Answers requests for this target ("/free/sets/...", or a path with its query as sent)
+    // this way from now on.
+    void setAnswer(const std::string& target, Answer answer);
+    void clearAnswers();
+    void setInjector(Injector injector);
+    // Holds every answer back this long, like a distant server.
+    void setDelay(std::chrono::milliseconds delay) { m_delayMs = int(delay.count()); }
+
+    std::vector<Request> requests() const;
+    std::vector<std::string> targets() const;
+    void clearRequests();
+
+    // The standard answer for a target: the collection's bytes, or 404.
+    Answer collectionAnswer(const std::string& path, const std::string& cardIds) const;
+
+private:
+    void serve(const std::string& target, const std::string& path, const std::string& cardIds,
+               int remotePort, httplib::Response& response);
+    std::optional<Answer> overrideFor(const std::string& target, const std::string& path) const;
+    void waitFor(std::chrono::milliseconds duration) const;
+
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+    std::set<std::string> m_cards;
+    std::atomic<int> m_delayMs{0};
+    std::atomic<bool> m_stopping{false};
+
+    mutable std::mutex m_mutex;
+    std::unordered_map<std::string, Answer> m_answers;
+    Injector m_injector;
+    std::vector<Request> m_requests;
+};

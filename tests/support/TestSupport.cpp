@@ -1,0 +1,76 @@
+#include "TestSupport.h"
+
+#include "platform/Clock.h"
+#include "platform/MessageBox.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+WorkFolder::WorkFolder() : m_former(QDir::currentPath())
+{
+    QDir::setCurrent(m_dir.path());
+}
+
+WorkFolder::~WorkFolder()
+{
+    QDir::setCurrent(m_former);
+}
+
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
+QByteArray toBytes(const std::string& text)
+{
+    return QByteArray(text.data(), qsizetype(text.size()));
+}
+
+QStringList filesBelow(const QString& folder)
+{
+    QStringList files;
+    QDirIterator entries(folder, QDir::Files | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+    const QDir base(folder);
+    while (entries.hasNext())
+        files << base.relativeFilePath(entries.next());
+    files.sort();
+    return files;
+}
+
+FixedClock::FixedClock(QList<QDateTime> readings) : m_readings(std::move(readings))
+{
+    Clock::setSource(
+        [this] { return m_readings.size() > 1 ? m_readings.takeFirst() : m_readings.first(); });
+}
+
+FixedClock::~FixedClock()
+{
+    Clock::setSource({});
+}
+
+MessageBoxRecorder::MessageBoxRecorder()
+{
+    MessageBox::setRecorder([this](const QString& text, const QString& caption) {
+        texts << text;
+        captions << caption;
+    });
+}
+
+MessageBoxRecorder::~MessageBoxRecorder()
+{
+    MessageBox::setRecorder({});
+}
