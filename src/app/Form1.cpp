@@ -1,0 +1,132 @@
+#include "app/Form1.h"
+
+#include "platform/CheckValue.h"
+#include "platform/EventPump.h"
+#include "platform/Http.h"
+#include "run/RunLog.h"
+#include "run/UpdateRun.h"
+#include "settings/SavedSettings.h"
+#include "ui_Form1.h"
+
+#include <QCloseEvent>
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+const QString kLabel1Lines[] = {
+    QStringLiteral("Use the Picture below as a guide."),
+    QStringLiteral("open regedit: HKCU\\Software\\Kelvo\\zumi\\DLM"),
+    QStringLiteral("copy the Values from key and username. store them in the boxes below"),
+};
+
+const QString kLabel7Lines[] = {
+    QStringLiteral("   Open registry editor and gather the required values. Type or copy them "
+                   "into the boxes."),
+    QStringLiteral("   Enter the path to your DATA folder and Make sure it ends with a \\ "),
+    QStringLiteral("   This is a DUMB program and it relys on you filling in your correct info."),
+    QStringLiteral("   Then place check marks in What to get boxes."),
+    QStringLiteral("   For a Full Collection to get everything on a 10Mb speed it is 2 hours."),
+    QStringLiteral("   The PNG's take up about 400MB space. make sure you have the xtra space."),
+    QStringLiteral("   Make sure ALL is correct before you press the button."),
+};
+
+} // namespace
+
+Form1::Form1(const QString& assetServerOrigin, const QString& infoServiceOrigin, QWidget* parent)
+    : QWidget(parent),
+      ui(std::make_unique<Ui::Form1>()), m_origins{assetServerOrigin, infoServiceOrigin},
+      Inet1(new Fetcher(this))
+{
+    ui->setupUi(this);
+    Inet1->setObjectName(QStringLiteral("Inet1"));
+    // Designer keeps whole point sizes only.
+    QFont cardFont = ui->Text3->font();
+    cardFont.setPointSizeF(9.75);
+    ui->Text3->setFont(cardFont);
+    // The option groups are addressed by item index.
+    ui->oWhat->setId(ui->oWhat_0, 0);
+    ui->oWhat->setId(ui->oWhat_1, 1);
+    ui->oHow->setId(ui->oHow_0, 0);
+    ui->oHow->setId(ui->oHow_1, 1);
+
+    connect(ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(ui->Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    // Every change of the value, also one made by the program.
+    connect(ui->Check1, &QCheckBox::stateChanged, this, &Form1::Check1_Click);
+    connect(ui->oWhat, &QButtonGroup::idClicked, this, &Form1::oWhat_Click);
+
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::Form_Load()
+{
+    loadSettings(*ui, m_state);
+    ui->Command1->setEnabled(false);
+    ui->Command3->setEnabled(false);
+    setCheckValue(ui->Check1, kUnticked);
+
+    ui->Label1->setText(kLabel1Lines[0] + kCrLf + kLabel1Lines[1]);
+    ui->Label1->setText(ui->Label1->text() + kCrLf + kLabel1Lines[2]);
+    ui->Label7->setText(kCrLf + kLabel7Lines[0]);
+    for (std::size_t line = 1; line < std::size(kLabel7Lines); ++line)
+        ui->Label7->setText(ui->Label7->text() + kCrLf + kLabel7Lines[line]);
+    pumpEvents();
+}
+
+void Form1::Command1_Click()
+{
+    m_running = true;
+    RunLog log;
+    RunContext run{this, *ui, m_state, log, *Inet1, m_origins, m_closeRequested};
+    ::Command1_Click(run);
+    m_running = false;
+    if (m_closeRequested)
+        close();
+}
+
+void Form1::Command2_Click()
+{
+    ui->Command1->setText(QStringLiteral("Update KX Card Data"));
+    ui->Text2->setText(QString());
+    setCheckValue(ui->Check1, kUnticked);
+    ui->Check1->setEnabled(true);
+    ui->Command2->setEnabled(false);
+    pumpEvents();
+}
+
+void Form1::Command3_Click()
+{
+    ::Command3_Click(*ui);
+}
+
+void Form1::Check1_Click()
+{
+    const bool confirmed = checkValue(ui->Check1) == kTicked;
+    ui->Command1->setEnabled(confirmed);
+    ui->Command3->setEnabled(confirmed);
+}
+
+void Form1::oWhat_Click(int /*index*/)
+{
+    const bool oneCard = ui->oWhat_1->isChecked();
+    ui->Text3->setVisible(oneCard);
+    ui->Label8->setVisible(oneCard);
+    pumpEvents();
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    if (!m_running) {
+        event->accept();
+        return;
+    }
+    // The run is further up this call stack: stop it at once, and close once it has
+    // written its log and returned.
+    event->ignore();
+    m_closeRequested = true;
+    Inet1->abort();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "app/FormState.h"
+
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class Form1;
+}
+class Fetcher;
+
+// The program's one window. Constructing it runs Form_Load.
+class Form1 final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    Form1(const QString& assetServerOrigin, const QString& infoServiceOrigin,
+          QWidget* parent = nullptr);
+    ~Form1() override;
+
+    bool isRunning() const { return m_running; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Load();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Check1_Click();
+    void oWhat_Click(int index);
+
+    std::unique_ptr<Ui::Form1> ui;
+    FormState m_state;
+    Origins m_origins;
+    Fetcher* Inet1; // a child of the window
+    bool m_running = false;
+    bool m_closeRequested = false;
+};

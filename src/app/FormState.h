@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/Text.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Values that live as long as the window and that the load, the run and the card update
+// share. The names are the ones the whole program uses for them.
+struct FormState
+{
+    // The settings record, refilled from the boxes (trimmed) by every run.
+    QString sUserName;
+    QString sKey;
+    QString sDataPath; // ends with "\" once a run has fixed it
+
+    Currency cTotalBytes; // the run's total of bytes written
+    QString sStarted;
+    QString sFinished;
+
+    // The asset under test.
+    QString sLocalFile;
+    QString sInfoURL;
+    double dSize = 0;
+    QByteArray bData;
+};
+
+// Scheme and host of the two servers, with no trailing "/".
+struct Origins
+{
+    QString assetServer;
+    QString infoService;
+};
