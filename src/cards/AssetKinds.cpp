@@ -1,0 +1,46 @@
+#include "cards/AssetKinds.h"
+
+#include "ui_Form1.h"
+
+const std::vector<AssetKind>& assetKinds()
+{
+    static const std::vector<AssetKind> kinds{
+        {"CardImage",
+         &Ui::Form1::cbCI,
+         "c.jpg",
+         [](double size) { return size < 12000; },
+         AssetSource::AssetServer,
+         false,
+         {{"c.jpg", {"c.jpg"}}}},
+        {"ThumbImages",
+         &Ui::Form1::cbTI,
+         "d.bmp",
+         [](double size) { return size == 0 || size > 8000; },
+         AssetSource::AssetServer,
+         false,
+         // "e.bmp" is never measured: it is fetched exactly when "d.bmp" is.
+         {{"d.bmp", {"d.bmp"}}, {"e.bmp", {"e.bmp"}}}},
+        {"InfoFiles",
+         &Ui::Form1::cbINF,
+         ".woxinf",
+         [](double size) { return size == 0 || size > 8000; },
+         AssetSource::AssetServer,
+         false,
+         {{".inf", {".woxinf", ".woxdld"}}}},
+        {"CardXml",
+         &Ui::Form1::cbCX,
+         ".xml",
+         [](double size) { return size == 0; },
+         AssetSource::InfoService,
+         true,
+         {{nullptr, {".xml"}}}},
+        {"FullPng",
+         &Ui::Form1::cbCP,
+         "_full.png",
+         [](double size) { return size == 0 || size < 11000; },
+         AssetSource::AssetServer,
+         true,
+         {{"_full.png", {"_full.png"}}}},
+    };
+    return kinds;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <vector>
+
+class QCheckBox;
+namespace Ui {
+class Form1;
+}
+
+// Where a kind's files are fetched from.
+enum class AssetSource
+{
+    AssetServer, // the asset URL of the fetched suffix
+    InfoService  // the card-info URL of the card
+};
+
+// One fetch, and the files its body is stored into, in order. The run log names each stored
+// file by its own URL.
+struct AssetDownload
+{
+    const char* fetchSuffix; // unused for the info service
+    std::vector<const char*> storeSuffixes;
+};
+
+// One of the five kinds of asset file a card folder holds.
+struct AssetKind
+{
+    const char* name;
+    QCheckBox* Ui::Form1::*box;
+    const char* probeSuffix;
+    // Whether a file of this size is fetched in only-missing mode.
+    bool (*sizeRuleFetches)(double size);
+    AssetSource source;
+    // The window gets a turn after the probe and before the store.
+    bool extraPumps;
+    std::vector<AssetDownload> downloads;
+};
+
+// The five kinds, in the order in which a card is updated.
+const std::vector<AssetKind>& assetKinds();

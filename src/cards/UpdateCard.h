@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform/Result.h"
+#include "run/RunContext.h"
+
+// Brings one card folder up to date: each ticked kind is measured, fetched when the size
+// rule or overwrite mode asks for it, stored, measured again and counted in the run total,
+// every step written to the open run log. Fails, with the reason, at the first fetch or
+// store that fails; what was stored before stays stored.
+Status UpdateCard(RunContext& run, const QString& MyCard);
+
+// The names built from a card name, used exactly as given.
+QString localFilePath(const QString& dataPath, const QString& card, const QString& suffix);
+QString assetUrl(const QString& assetServerOrigin, const QString& card, const QString& suffix);
+QString infoUrl(const QString& infoServiceOrigin, const QString& key, const QString& userName,
+                const QString& card);

@@ -1,0 +1,101 @@
+#include "run/RunLog.h"
+
+namespace {
+const QString kRule(47, u'#');
+}
+
+Status RunLog::open()
+{
+    m_lineOpen = false;
+    return failed(m_file.open(QString::fromUtf16(kFileName), TextFile::Mode::Append));
+}
+
+Status RunLog::failed(const Status& status) const
+{
+    if (status)
+        return status;
+    return Status::failure(QStringLiteral("could not write %1: %2")
+                               .arg(QString::fromUtf16(kFileName), status.error()));
+}
+
+Status RunLog::writeLine(const QString& text)
+{
+    m_lineOpen = false;
+    return failed(m_file.writeLine(text));
+}
+
+Status RunLog::writeOpenLine(const QString& text)
+{
+    m_lineOpen = true;
+    return failed(m_file.writeOpenLine(text));
+}
+
+Status RunLog::writeRunHeader(const QString& started)
+{
+    for (const QString& line :
+         {QString(), kRule, QStringLiteral("Started on: ") + started, QString()}) {
+        if (Status written = writeLine(line); !written)
+            return written;
+    }
+    return {};
+}
+
+Status RunLog::writeCardNameLine(const QString& card)
+{
+    return writeLine(card);
+}
+
+Status RunLog::writeSizeLine(const QString& localFile, double size)
+{
+    return writeLine(localFile + QStringLiteral(" size ") + sizeText(size));
+}
+
+Status RunLog::writeDownloadLine(const QString& url)
+{
+    return writeOpenLine(QStringLiteral("Download File: ") + url);
+}
+
+Status RunLog::writeNewSizeLine(double size)
+{
+    return writeLine(QStringLiteral(" New size ") + sizeText(size));
+}
+
+Status RunLog::writeRunFooter(const QString& started, const QString& finished,
+                              const Currency& total)
+{
+    const QString lines[] = {
+        QString(),
+        QStringLiteral("Finished on: ") + finished,
+        QStringLiteral("Start : ") + started + QStringLiteral(" to Finish : ") + finished,
+        QStringLiteral("Total Bytes Downloaded = ") + total.text(),
+        kRule,
+        QString(),
+    };
+    for (const QString& line : lines) {
+        if (Status written = writeLine(line); !written)
+            return written;
+    }
+    return {};
+}
+
+Status RunLog::close()
+{
+    m_lineOpen = false;
+    return failed(m_file.close());
+}
+
+Status RunLog::closeStopped(const QString& stopped, const QString& reason)
+{
+    QStringList lines;
+    if (m_lineOpen)
+        lines << QString();
+    lines << QString() << QStringLiteral("Stopped on: ") + stopped
+          << QStringLiteral("Reason: ") + reason << kRule << QString();
+    Status outcome;
+    for (const QString& line : lines) {
+        if (outcome)
+            outcome = writeLine(line);
+    }
+    const Status closed = close();
+    return outcome ? closed : outcome;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/Files.h"
+#include "platform/Text.h"
+
+// The plain-text journal of update runs, appended to and never read. Entries are buffered
+// and written out when the log is closed.
+class RunLog
+{
+public:
+    static constexpr char16_t kFileName[] = u"KX-GET-CardDataUpdates.txt";
+
+    Status open();
+    bool isOpen() const { return m_file.isOpen(); }
+
+    Status writeRunHeader(const QString& started);
+    Status writeCardNameLine(const QString& card);
+    Status writeSizeLine(const QString& localFile, double size);
+    // Opens a line that the next NewSizeLine ends.
+    Status writeDownloadLine(const QString& url);
+    Status writeNewSizeLine(double size);
+    Status writeRunFooter(const QString& started, const QString& finished, const Currency& total);
+    Status close();
+
+    // Closes the block of a run that ended early: ends an unfinished line, says when and
+    // why the run stopped, and closes the file.
+    Status closeStopped(const QString& stopped, const QString& reason);
+
+private:
+    Status writeLine(const QString& text);
+    Status writeOpenLine(const QString& text);
+    Status failed(const Status& status) const;
+
+    TextFile m_file;
+    bool m_lineOpen = false;
+};

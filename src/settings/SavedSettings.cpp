@@ -1,0 +1,59 @@
+#include "settings/SavedSettings.h"
+
+#include "platform/Files.h"
+#include "platform/Text.h"
+#include "ui_Form1.h"
+
+namespace {
+
+Status save(const QString& userName, const QString& key, const QString& dataPath)
+{
+    TextFile file;
+    if (Status opened = file.open(QString::fromUtf16(kSettingsFileName), TextFile::Mode::Output);
+        !opened)
+        return opened;
+    const QString lines[] = {
+        QStringLiteral("# KX Card Update Saved Info"),
+        QStringLiteral("# UserName"),
+        userName,
+        QStringLiteral("# Key Code"),
+        key,
+        QStringLiteral("# Path to Data Folder"),
+        dataPath,
+    };
+    for (const QString& line : lines) {
+        if (Status written = file.writeLine(line); !written)
+            return written; // the file closes as it goes out of scope
+    }
+    return file.close();
+}
+
+} // namespace
+
+void Command3_Click(Ui::Form1& ui)
+{
+    const Status saved = save(trimSpaces(ui.tUSERNAME->text()), trimSpaces(ui.tKEY->text()),
+                              trimSpaces(ui.tDATA->text()));
+    ui.Text2->setText(saved ? QStringLiteral("You Info was Saved !")
+                            : QStringLiteral("Could not save your info: ") + saved.error());
+}
+
+void loadSettings(Ui::Form1& ui, FormState& state)
+{
+    TextFile file;
+    if (!file.open(QString::fromUtf16(kSettingsFileName), TextFile::Mode::Input))
+        return;
+    // Lines 3, 5 and 7 hold the values; the label lines between them are read and skipped.
+    QString* const values[] = {&state.sUserName, &state.sKey, &state.sDataPath};
+    for (int lineNumber = 1; lineNumber <= 7; ++lineNumber) {
+        Result<QString> line = file.readLine();
+        if (!line)
+            return;
+        if (lineNumber % 2 == 1 && lineNumber > 1)
+            *values[lineNumber / 2 - 1] = std::move(line).value();
+    }
+    (void)file.close();
+    ui.tUSERNAME->setText(state.sUserName);
+    ui.tKEY->setText(state.sKey);
+    ui.tDATA->setText(state.sDataPath);
+}

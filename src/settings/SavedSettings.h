@@ -1,0 +1,18 @@
+#pragma once
+
+#include "app/FormState.h"
+
+namespace Ui {
+class Form1;
+}
+
+// The file that keeps the user name, key code and data-folder path between starts, in the
+// working folder.
+inline constexpr char16_t kSettingsFileName[] = u"KXSavedInfo.txt";
+
+// Saves the three boxes, trimmed, and says so in the status line; a failed save says why.
+void Command3_Click(Ui::Form1& ui);
+
+// Reads the saved values into the state and then into the three boxes. A missing, short or
+// unreadable file changes no box and says nothing.
+void loadSettings(Ui::Form1& ui, FormState& state);
