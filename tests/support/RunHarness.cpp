@@ -1,0 +1,54 @@
+#include "RunHarness.h"
+
+#include "TestSupport.h"
+#include "cards/UpdateCard.h"
+#include "platform/CheckValue.h"
+
+RunHarness::RunHarness(const SampleCardServer& server, const QString& dataPath)
+    : context{&window,
+              ui,
+              state,
+              log,
+              fetcher,
+              {QString::fromStdString(server.origin()), QString::fromStdString(server.origin())},
+              stopRequested}
+{
+    ui.setupUi(&window);
+    state.sDataPath = dataPath;
+    state.sKey = QStringLiteral("KEY");
+    state.sUserName = QStringLiteral("user");
+    fetcher.setTransferTimeout(std::chrono::milliseconds(2000));
+}
+
+void RunHarness::tickOnly(const QStringList& boxes)
+{
+    for (QCheckBox* box : {ui.cbCI, ui.cbTI, ui.cbINF, ui.cbCX, ui.cbCP})
+        setCheckValue(box, boxes.contains(box->objectName()) ? kTicked : kUnticked);
+}
+
+void RunHarness::setOverwrite(bool overwrite)
+{
+    (overwrite ? ui.oHow_1 : ui.oHow_0)->setChecked(true);
+}
+
+Status RunHarness::update(const QString& card)
+{
+    if (!log.isOpen()) {
+        if (Status opened = log.open(); !opened)
+            return opened;
+    }
+    return UpdateCard(context, card);
+}
+
+QStringList RunHarness::logLines()
+{
+    (void)log.close();
+    const QByteArray bytes = readBytes(QString::fromUtf16(RunLog::kFileName));
+    if (bytes.isEmpty())
+        return {};
+    if (!bytes.endsWith("\r\n"))
+        return {QStringLiteral("<log does not end in CR LF>")};
+    QStringList lines = QString::fromUtf8(bytes).split(QStringLiteral("\r\n"));
+    lines.removeLast();
+    return lines;
+}
