@@ -152,6 +152,7 @@ void tst_Form1::controls()
     if (auto* edit = qobject_cast<QLineEdit*>(control)) {
         QCOMPARE(edit->echoMode(), QLineEdit::Normal); // the key code shows in clear
         QVERIFY(!edit->isReadOnly());
+        QCOMPARE(edit->maxLength(), std::numeric_limits<int>::max());
     }
     if (auto* button = qobject_cast<QPushButton*>(control))
         QVERIFY(!button->isDefault() && !button->autoDefault());
