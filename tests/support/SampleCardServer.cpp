@@ -7,6 +7,11 @@
 #include <regex>
 #include <stdexcept>
 
+namespace {
+// Every request for this path is redirected to it again.
+const std::string kLoopPath = "/redirect-loop";
+} // namespace
+
 SampleCardServer::SampleCardServer(std::set<std::string> cards, int port)
     : m_server(std::make_unique<httplib::Server>()), m_cards(std::move(cards))
 {
@@ -136,7 +141,11 @@ void SampleCardServer::serve(const std::string& target, const std::string& path,
         const std::lock_guard lock(m_mutex);
         m_requests.push_back({target, remotePort});
     }
-    const Answer answer = overrideFor(target, path).value_or(collectionAnswer(path, cardIds));
+    Answer answer;
+    if (path == kLoopPath)
+        answer.fault = Answer::Fault::RedirectLoop;
+    else
+        answer = overrideFor(target, path).value_or(collectionAnswer(path, cardIds));
     if (const int delay = m_delayMs)
         waitFor(std::chrono::milliseconds(delay));
 
@@ -167,12 +176,13 @@ void SampleCardServer::serve(const std::string& target, const std::string& path,
         break;
     }
     case Fault::Drop:
-        response.set_chunked_content_provider(
-            type, [](std::size_t, httplib::DataSink&) { return false; });
+        // The headers announce the whole body; the connection closes before any of it.
+        response.set_content_provider(answer.body.size(), type,
+                                      [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
         break;
     case Fault::RedirectLoop:
         response.status = 302;
-        response.set_header("Location", target);
+        response.set_header("Location", kLoopPath);
         response.set_content("", "text/plain");
         break;
     }

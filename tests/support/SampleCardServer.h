@@ -30,8 +30,8 @@ public:
             None,
             Truncate,    // announce the whole body, send only truncateAt bytes, close
             Stall,       // send nothing for `stall`, then answer
-            Drop,        // send the headers, then close the connection without a body
-            RedirectLoop // redirect to the same address, again and again
+            Drop,        // send the headers, then close the connection before the body
+            RedirectLoop // redirect to an address that redirects to itself, forever
         };
         int status = 200;
         std::string body;
