@@ -101,7 +101,11 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
     return {};
 }
 
-TextFile::TextFile() : m_encoder(QStringConverter::System), m_decoder(QStringConverter::System) {}
+// Stateless, so that a broken character at the end of one line cannot spill into the next.
+TextFile::TextFile()
+    : m_encoder(QStringConverter::System, QStringConverter::Flag::Stateless),
+      m_decoder(QStringConverter::System, QStringConverter::Flag::Stateless)
+{}
 
 TextFile::~TextFile()
 {

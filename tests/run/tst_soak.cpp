@@ -66,7 +66,8 @@ QString checkLog(const QByteArray& bytes, int& completed, qint64& totals)
     lines.removeLast();
     qsizetype i = 0;
     while (i < lines.size()) {
-        if (lines.mid(i, 2) != QStringList({"", rule}) || !lines.value(i + 2).startsWith("Started on: ") ||
+        if (lines.mid(i, 2) != QStringList({"", rule}) ||
+            !lines.value(i + 2).startsWith("Started on: ") ||
             !stamp.match(lines[i + 2].mid(12)).hasMatch() || lines.value(i + 3) != "")
             return QString("no header at line %1").arg(i + 1);
         i += 4;
@@ -79,7 +80,8 @@ QString checkLog(const QByteArray& bytes, int& completed, qint64& totals)
                     sum += download.captured(2).toLongLong();
                 continue;
             }
-            const bool lastBeforeStop = lines.value(i + 1).isEmpty() && lines.value(i + 2).isEmpty() &&
+            const bool lastBeforeStop = lines.value(i + 1).isEmpty() &&
+                                        lines.value(i + 2).isEmpty() &&
                                         lines.value(i + 3).startsWith("Stopped on: ");
             if (!card.match(lines[i]).hasMatch() && !sizeLine.match(lines[i]).hasMatch() &&
                 !(lastBeforeStop && openDownload.match(lines[i]).hasMatch()))
@@ -89,11 +91,14 @@ QString checkLog(const QByteArray& bytes, int& completed, qint64& totals)
         }
         if (lines.value(i + 1).startsWith("Finished on: ")) {
             const QString total = lines.value(i + 3);
-            if (!lines.value(i + 2).startsWith("Start : ") || !total.startsWith("Total Bytes Downloaded = ") ||
-                lines.value(i + 4) != rule || lines.value(i + 5) != "")
+            if (!lines.value(i + 2).startsWith("Start : ") ||
+                !total.startsWith("Total Bytes Downloaded = ") || lines.value(i + 4) != rule ||
+                lines.value(i + 5) != "")
                 return QString("bad footer at line %1").arg(i + 1);
             if (total.mid(25).toLongLong() != sum)
-                return QString("footer total %1 is not the %2 bytes downloaded").arg(total.mid(25)).arg(sum);
+                return QString("footer total %1 is not the %2 bytes downloaded")
+                    .arg(total.mid(25))
+                    .arg(sum);
             ++completed;
             totals += sum;
             i += 6;
@@ -153,12 +158,26 @@ void tst_Soak::faultsNeverLoseOrCorruptFiles()
         Answer answer;
         answer.body = std::string(20000, 'x');
         switch (kind) {
-        case 0: answer.status = 404; break;
-        case 1: answer.status = 500; break;
-        case 2: answer.fault = Fault::Truncate; answer.truncateAt = 700; break;
-        case 3: answer.fault = Fault::Drop; break;
-        case 4: answer.fault = Fault::Stall; answer.stall = std::chrono::milliseconds(800); break;
-        default: answer.fault = Fault::RedirectLoop; break;
+        case 0:
+            answer.status = 404;
+            break;
+        case 1:
+            answer.status = 500;
+            break;
+        case 2:
+            answer.fault = Fault::Truncate;
+            answer.truncateAt = 700;
+            break;
+        case 3:
+            answer.fault = Fault::Drop;
+            break;
+        case 4:
+            answer.fault = Fault::Stall;
+            answer.stall = std::chrono::milliseconds(800);
+            break;
+        default:
+            answer.fault = Fault::RedirectLoop;
+            break;
         }
         return answer;
     });
@@ -173,7 +192,8 @@ void tst_Soak::faultsNeverLoseOrCorruptFiles()
     qint64 filesChecked = 0;
     int lostOrCorrupted = 0;
     QSet<QString> thumbsLeftBehind; // e.bmp files whose fetch failed right after their d.bmp
-    static const QRegularExpression stoppedAtThumb("could not get \\S+/illustrations/(\\S{5})e\\.bmp:");
+    static const QRegularExpression stoppedAtThumb(
+        "could not get \\S+/illustrations/(\\S{5})e\\.bmp:");
     for (;;) {
         QVERIFY2(runs < 300, "the soak does not come to an end");
         const QMap<QString, QByteArray> before = snapshot(data);
@@ -192,7 +212,8 @@ void tst_Soak::faultsNeverLoseOrCorruptFiles()
             if (file.value() != before.value(file.key(), QByteArray("\x01missing")) &&
                 file.value() != servedBytes(name)) {
                 ++lostOrCorrupted;
-                qWarning() << "neither former nor served bytes:" << file.key() << file.value().left(60) << file.value().size();
+                qWarning() << "neither former nor served bytes:" << file.key()
+                           << file.value().left(60) << file.value().size();
             }
         }
         int completed = 0;
@@ -202,7 +223,8 @@ void tst_Soak::faultsNeverLoseOrCorruptFiles()
         QVERIFY2(logFault.isEmpty(), qPrintable(logFault));
         if (driver.text("Text2") == "DONE !")
             break;
-        QVERIFY2(driver.text("Text2").startsWith("Update stopped: "), qPrintable(driver.text("Text2")));
+        QVERIFY2(driver.text("Text2").startsWith("Update stopped: "),
+                 qPrintable(driver.text("Text2")));
         if (const auto match = stoppedAtThumb.match(driver.text("Text2")); match.hasMatch())
             thumbsLeftBehind.insert(match.captured(1));
         driver.pressReset();
@@ -238,13 +260,15 @@ void tst_Soak::faultsNeverLoseOrCorruptFiles()
 
     int completed = 0;
     qint64 totals = 0;
-    QVERIFY(checkLog(readBytes(work.file("KX-GET-CardDataUpdates.txt")), completed, totals).isEmpty());
+    QVERIFY(
+        checkLog(readBytes(work.file("KX-GET-CardDataUpdates.txt")), completed, totals).isEmpty());
     QStringList faults;
     for (const auto& [kind, count] : injected)
         faults << QString("%1 %2").arg(kFaultNames[kind]).arg(count);
-    qInfo().noquote() << QString("soak: %1 cards, %2 runs (%3 stopped), %4 requests, faults injected: "
-                                 "%5; %6 files checked, %7 lost or corrupted, %8 thumbnails left "
-                                 "behind by a stop between d.bmp and e.bmp")
+    qInfo().noquote() << QString(
+                             "soak: %1 cards, %2 runs (%3 stopped), %4 requests, faults injected: "
+                             "%5; %6 files checked, %7 lost or corrupted, %8 thumbnails left "
+                             "behind by a stop between d.bmp and e.bmp")
                              .arg(kCards)
                              .arg(runs)
                              .arg(runs - 1)

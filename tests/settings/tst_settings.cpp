@@ -178,25 +178,50 @@ void tst_Settings::badFilesNeitherCrashNorHang()
 
 void tst_Settings::randomFilesFollowTheLoadRules()
 {
-    // Either all three boxes take lines 3, 5 and 7, or none changes.
+    // A thousand files of random lines: random bytes with NULs and broken characters, line
+    // ends of every kind, now and then a line over the one-megabyte limit. Either all three
+    // boxes take lines 3, 5 and 7, or none changes.
     QRandomGenerator random(20261206);
-    for (int round = 0; round < 200; ++round) {
+    const QByteArray ends[] = {"\r\n", "\n", "\r"};
+    for (int round = 0; round < 1000; ++round) {
+        QList<QByteArray> lines;
+        const int count = random.bounded(11);
+        for (int line = 0; line < count; ++line) {
+            const bool huge = random.bounded(100) == 0;
+            QByteArray text(huge ? (1 << 20) + 1 : random.bounded(60), 'h');
+            if (!huge) {
+                for (char& c : text) {
+                    c = char(random.bounded(256));
+                    if (c == '\r' || c == '\n')
+                        c = '\0';
+                }
+            }
+            lines << text;
+        }
         QByteArray file;
-        const int lines = random.bounded(10);
-        for (int line = 0; line < lines; ++line) {
-            QByteArray text(random.bounded(40), '\0');
-            for (char& c : text)
-                c = char(random.bounded(32, 127));
-            const char* ends[] = {"\r\n", "\n", "\r"};
-            file += text + ends[random.bounded(3)];
+        for (int line = 0; line < count; ++line) {
+            const bool last = line == count - 1;
+            QByteArray end = last && random.bounded(2) ? QByteArray() : ends[random.bounded(3)];
+            // A lone CR followed by an LF is one CR LF line end.
+            if (file.endsWith('\r') && lines[line].isEmpty() && end == "\n")
+                end = "\r\n";
+            file += lines[line] + end;
         }
         writeBytes(m_work->file("KXSavedInfo.txt"), file);
+
         WindowDriver driver;
-        const QStringList read = QString::fromUtf8(file).split(QRegularExpression("\r\n|\n|\r"));
-        if (lines >= 7) {
-            checkBoxes(driver, read[2], read[4], read[6]);
-        } else {
+        bool readable = count >= 7;
+        for (int line = 0; line < qMin(count, 7); ++line)
+            readable = readable && lines[line].size() <= (1 << 20);
+        // The system's 8-bit encoding is UTF-8 here.
+        if (readable)
+            checkBoxes(driver, QString::fromUtf8(lines[2]), QString::fromUtf8(lines[4]),
+                       QString::fromUtf8(lines[6]));
+        else
             checkBoxes(driver, kInitialUser, kInitialKey, kInitialData);
+        if (QTest::currentTestFailed()) {
+            qWarning() << "round" << round << "file" << file.left(200).toHex();
+            return;
         }
     }
 }

@@ -4,7 +4,6 @@
 
 #include <httplib.h>
 
-#include <regex>
 #include <stdexcept>
 
 namespace {
@@ -87,15 +86,18 @@ void SampleCardServer::clearRequests()
 SampleCardServer::Answer SampleCardServer::collectionAnswer(const std::string& path,
                                                             const std::string& cardIds) const
 {
-    static const std::regex assetPath("^/free/sets/([^/]*)/illustrations/(.*)$");
     const auto known = [this](const std::string& card) {
         return m_cards.empty() || m_cards.count(card) > 0;
     };
     Answer answer;
-    std::smatch match;
-    if (std::regex_match(path, match, assetPath)) {
-        const std::string card = match[1];
-        const std::string file = match[2];
+    // "/free/sets/<card>/illustrations/<file>"
+    const std::string sets = "/free/sets/";
+    const std::string illustrations = "/illustrations/";
+    const std::size_t cardEnd = path.find('/', sets.size());
+    if (path.rfind(sets, 0) == 0 && cardEnd != std::string::npos &&
+        path.compare(cardEnd, illustrations.size(), illustrations) == 0) {
+        const std::string card = path.substr(sets.size(), cardEnd - sets.size());
+        const std::string file = path.substr(cardEnd + illustrations.size());
         for (const std::string& suffix : sample::kServedSuffixes) {
             if (known(card) && file == card + suffix) {
                 answer.body = sample::assetBody(card, suffix);
@@ -177,8 +179,9 @@ void SampleCardServer::serve(const std::string& target, const std::string& path,
     }
     case Fault::Drop:
         // The headers announce the whole body; the connection closes before any of it.
-        response.set_content_provider(answer.body.size(), type,
-                                      [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+        response.set_content_provider(
+            answer.body.size(), type,
+            [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
         break;
     case Fault::RedirectLoop:
         response.status = 302;

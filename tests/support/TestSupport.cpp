@@ -10,7 +10,8 @@
 
 WorkFolder::WorkFolder() : m_former(QDir::currentPath())
 {
-    QDir::setCurrent(m_dir.path());
+    if (!m_dir.isValid() || !QDir::setCurrent(m_dir.path()))
+        qFatal("no temporary working folder: %s", qPrintable(m_dir.errorString()));
 }
 
 WorkFolder::~WorkFolder()
