@@ -4,6 +4,7 @@
 #include "platform/EventPump.h"
 #include "platform/Http.h"
 #include "run/RunLog.h"
+#include "run/RunProgress.h"
 #include "run/UpdateRun.h"
 #include "settings/SavedSettings.h"
 #include "ui_Form1.h"
@@ -39,6 +40,7 @@ Form1::Form1(const QString& assetServerOrigin, const QString& infoServiceOrigin,
       Inet1(new Fetcher(this))
 {
     ui->setupUi(this);
+    m_progress = std::make_unique<RunProgress>(ui->ProgressBar1);
     Inet1->setObjectName(QStringLiteral("Inet1"));
     // Designer keeps whole point sizes only.
     QFont cardFont = ui->Text3->font();
@@ -81,7 +83,7 @@ void Form1::Command1_Click()
 {
     m_running = true;
     RunLog log;
-    RunContext run{this, *ui, m_state, log, *Inet1, m_origins, m_closeRequested};
+    RunContext run{this, *ui, m_state, log, *Inet1, *m_progress, m_origins, m_closeRequested};
     ::Command1_Click(run);
     m_running = false;
     if (m_closeRequested)

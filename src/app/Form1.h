@@ -10,6 +10,7 @@ namespace Ui {
 class Form1;
 }
 class Fetcher;
+class RunProgress;
 
 // The program's one window. Constructing it runs Form_Load.
 class Form1 final : public QWidget
@@ -38,6 +39,7 @@ private:
     FormState m_state;
     Origins m_origins;
     Fetcher* Inet1; // a child of the window
+    std::unique_ptr<RunProgress> m_progress;
     bool m_running = false;
     bool m_closeRequested = false;
 };

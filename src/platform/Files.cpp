@@ -27,7 +27,10 @@ bool matchesPattern(const QString& name, const QString& pattern)
     return true;
 }
 
-FolderListing::FolderListing(const QString& pattern)
+namespace {
+
+// Calls back for every entry of the pattern's folder whose name matches its last part.
+template <class Visit> void forEachMatch(const QString& pattern, Visit visit)
 {
     const QString native = nativePath(pattern);
     const qsizetype slash = native.lastIndexOf(u'/');
@@ -37,10 +40,27 @@ FolderListing::FolderListing(const QString& pattern)
     QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::System);
     while (entries.hasNext()) {
         entries.next();
-        const QString name = entries.fileName();
-        if (matchesPattern(name, namePattern))
-            m_names.append(name);
+        if (matchesPattern(entries.fileName(), namePattern))
+            visit(entries);
     }
+}
+
+} // namespace
+
+int countFolders(const QString& pattern)
+{
+    int folders = 0;
+    forEachMatch(pattern, [&](const QDirIterator& entry) {
+        const QString name = entry.fileName();
+        if (name != u"." && name != u".." && entry.fileInfo().isDir())
+            ++folders;
+    });
+    return folders;
+}
+
+FolderListing::FolderListing(const QString& pattern)
+{
+    forEachMatch(pattern, [this](const QDirIterator& entry) { m_names.append(entry.fileName()); });
     std::sort(m_names.begin(), m_names.end(), [](const QString& a, const QString& b) {
         const int order = QString::compare(a, b, Qt::CaseInsensitive);
         return order != 0 ? order < 0 : a < b;

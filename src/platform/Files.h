@@ -37,6 +37,9 @@ private:
     qsizetype m_position = 0;
 };
 
+// How many folders match the pattern, "." and ".." left out.
+int countFolders(const QString& pattern);
+
 // The attribute bits of an entry (kFolderAttribute for a folder); fails for a missing entry.
 Result<int> entryAttributes(const QString& path);
 

@@ -8,6 +8,7 @@ class Form1;
 class Fetcher;
 class QWidget;
 class RunLog;
+class RunProgress;
 
 // What an update run works with: the window's controls, the form-level state, the open
 // run log and the window's fetcher.
@@ -18,6 +19,7 @@ struct RunContext
     FormState& state;
     RunLog& log;
     Fetcher& Inet1;
+    RunProgress& progress;
     Origins origins;
     // Set when the user closes the window during the run; the run then stops at once.
     const bool& stopRequested;

@@ -7,6 +7,7 @@
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "run/RunLog.h"
+#include "run/RunProgress.h"
 #include "ui_Form1.h"
 
 #include <cstdint>
@@ -18,6 +19,17 @@ const QString kDone = QStringLiteral("DONE !");
 Status stopIfClosing(const RunContext& run)
 {
     return run.stopRequested ? Status::failure(windowClosedReason()) : Status();
+}
+
+const QString kCardPatternTail = QStringLiteral("????");
+
+// The card folders the walk will visit, for the progress bar.
+int countCardFolders(const QString& dataPath)
+{
+    int folders = 0;
+    for (const char letter : {'A', 'B', 'C', 'D'})
+        folders += countFolders(dataPath + QChar(letter) + kCardPatternTail);
+    return folders;
 }
 
 // Steps 7 to 10: the log block and the cards, all of "A" to "D" and then the one card.
@@ -33,9 +45,10 @@ Status updateCards(RunContext& run)
         return written;
 
     if (ui.oWhat_0->isChecked()) {
+        run.progress.addCards(countCardFolders(state.sDataPath));
         for (std::int16_t iLetter = 'A'; iLetter <= 'D'; ++iLetter) {
             const QString sLetter = QChar(iLetter);
-            const QString sPattern = state.sDataPath + sLetter + QStringLiteral("????");
+            const QString sPattern = state.sDataPath + sLetter + kCardPatternTail;
             FolderListing listing(sPattern);
             QString sCard = listing.next();
             while (!sCard.isEmpty()) {
@@ -50,6 +63,7 @@ Status updateCards(RunContext& run)
                             return written;
                         if (Status updated = UpdateCard(run, sCard); !updated)
                             return updated;
+                        run.progress.cardDone();
                     }
                 }
                 sCard = listing.next();
@@ -62,8 +76,10 @@ Status updateCards(RunContext& run)
 
     if (ui.oWhat_1->isChecked()) {
         const QString sCard = trimSpaces(ui.Text3->text());
+        run.progress.addCards(1);
         if (Status updated = UpdateCard(run, sCard); !updated)
             return updated;
+        run.progress.cardDone();
     }
 
     state.sFinished = Clock::stamp();
@@ -95,6 +111,7 @@ void Command1_Click(RunContext& run)
     ui.Command1->setEnabled(false);
     ui.Command3->setEnabled(false);
     ui.Check1->setEnabled(false);
+    run.progress.start();
     pumpEvents();
 
     state.cTotalBytes = Currency();
@@ -122,6 +139,7 @@ void Command1_Click(RunContext& run)
         ui.Command1->setText(kDone);
     }
 
+    run.progress.finish();
     ui.Command2->setEnabled(true);
     pumpEvents();
 }

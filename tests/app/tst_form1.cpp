@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
@@ -109,6 +110,7 @@ void tst_Form1::controls_data()
     row("Text1", "QLineEdit", "Frame1", "0", 2835, 300, 6105, 300);
     row("Label6", "QLabel", "Frame1", "Progress:  ", 150, 690, 915, 375);
     row("Text2", "QLineEdit", "Frame1", "", 120, 1110, 12750, 375);
+    row("ProgressBar1", "QProgressBar", "Frame1", QString(), 1140, 705, 11730, 300);
     // Captions filled at start-up; only their places are checked here.
     row("Label1", "QLabel", "Form1", QString(), 330, 1110, 6105, 870);
     row("Label7", "QLabel", "Frame2", QString(), 105, 255, 6300, 1680);
@@ -156,6 +158,11 @@ void tst_Form1::controls()
     }
     if (auto* button = qobject_cast<QPushButton*>(control))
         QVERIFY(!button->isDefault() && !button->autoDefault());
+    if (auto* bar = qobject_cast<QProgressBar*>(control)) {
+        // Idle and empty outside a run.
+        QVERIFY(!bar->isTextVisible());
+        QCOMPARE(bar->value(), bar->minimum() - 1);
+    }
 }
 
 void tst_Form1::optionGroupsAreIndexed()

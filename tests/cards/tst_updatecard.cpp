@@ -337,6 +337,7 @@ void tst_UpdateCard::failuresInOverwriteModeKeepFormerFile()
 
 void tst_UpdateCard::boxChangedDuringPumpIsHonouredFromNextKind()
 {
+    EveryPumpPasses exactPumps;
     m_run->tickOnly({"cbCI", "cbTI", "cbINF"});
     // The user unticks "Thumb images" while the card image downloads; the click arrives at the
     // pump that follows the store.

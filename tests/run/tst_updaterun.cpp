@@ -328,6 +328,7 @@ void tst_UpdateRun::oneCardWithoutFolderStopsAtFirstStore()
 
 void tst_UpdateRun::oneCardChosenDuringWalkFollowsIt()
 {
+    EveryPumpPasses exactPumps;
     writeGoodCard("a0001");
     writeGoodCard("b0001");
     bool chosen = false;

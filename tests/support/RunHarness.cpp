@@ -4,16 +4,25 @@
 #include "cards/UpdateCard.h"
 #include "platform/CheckValue.h"
 
-RunHarness::RunHarness(const SampleCardServer& server, const QString& dataPath)
-    : context{&window,
-              ui,
-              state,
-              log,
-              fetcher,
-              {QString::fromStdString(server.origin()), QString::fromStdString(server.origin())},
-              stopRequested}
+namespace {
+Ui::Form1& setUp(Ui::Form1& ui, QWidget& window)
 {
     ui.setupUi(&window);
+    return ui;
+}
+} // namespace
+
+RunHarness::RunHarness(const SampleCardServer& server, const QString& dataPath)
+    : progress(setUp(ui, window).ProgressBar1), context{&window,
+                                                        ui,
+                                                        state,
+                                                        log,
+                                                        fetcher,
+                                                        progress,
+                                                        {QString::fromStdString(server.origin()),
+                                                         QString::fromStdString(server.origin())},
+                                                        stopRequested}
+{
     state.sDataPath = dataPath;
     state.sKey = QStringLiteral("KEY");
     state.sUserName = QStringLiteral("user");

@@ -5,6 +5,7 @@
 #include "platform/Http.h"
 #include "run/RunContext.h"
 #include "run/RunLog.h"
+#include "run/RunProgress.h"
 #include "ui_Form1.h"
 
 #include <QWidget>
@@ -29,6 +30,7 @@ public:
     FormState state;
     RunLog log;
     Fetcher fetcher;
+    RunProgress progress;
     bool stopRequested = false;
     RunContext context;
 };

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "platform/Clock.h"
+#include "platform/EventPump.h"
 #include "platform/MessageBox.h"
 
 #include <QDir>
@@ -74,4 +75,14 @@ MessageBoxRecorder::MessageBoxRecorder()
 MessageBoxRecorder::~MessageBoxRecorder()
 {
     MessageBox::setRecorder({});
+}
+
+EveryPumpPasses::EveryPumpPasses()
+{
+    setPumpInterval(std::chrono::milliseconds(0));
+}
+
+EveryPumpPasses::~EveryPumpPasses()
+{
+    setPumpInterval(kDefaultPumpInterval);
 }

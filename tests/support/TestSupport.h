@@ -46,6 +46,14 @@ private:
     QList<QDateTime> m_readings;
 };
 
+// Makes every event pump a pass, so that a click posted before a pump is handled there.
+class EveryPumpPasses
+{
+public:
+    EveryPumpPasses();
+    ~EveryPumpPasses();
+};
+
 // Records message boxes instead of showing them.
 class MessageBoxRecorder
 {

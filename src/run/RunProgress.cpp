@@ -1,0 +1,65 @@
+#include "run/RunProgress.h"
+
+#include <QProgressBar>
+
+namespace {
+const QString kCardsFormat = QStringLiteral("%v of %m cards");
+}
+
+RunProgress::RunProgress(QProgressBar* bar, Elapsed elapsed)
+    : m_bar(bar), m_elapsed(std::move(elapsed))
+{
+    if (!m_elapsed)
+        m_elapsed = [this] {
+            return m_clock.elapsed();
+        };
+}
+
+void RunProgress::start()
+{
+    m_clock.start();
+    m_total = 0;
+    m_done = 0;
+    m_bar->setTextVisible(true);
+    show();
+}
+
+void RunProgress::addCards(int count)
+{
+    m_total += count;
+    show();
+}
+
+void RunProgress::cardDone()
+{
+    m_done = qMin(m_done + 1, m_total);
+    show();
+}
+
+void RunProgress::finish()
+{
+    m_bar->reset();
+    m_bar->setFormat(kCardsFormat);
+    m_bar->setTextVisible(false);
+}
+
+QString RunProgress::timeLeft() const
+{
+    const qint64 elapsed = m_elapsed();
+    if (elapsed < kEstimateAfterMs || m_done == 0 || m_done >= m_total)
+        return {};
+    const qint64 minutesLeft = (elapsed * (m_total - m_done) / m_done + 59'999) / 60'000;
+    if (minutesLeft <= 1)
+        return QStringLiteral(", about a minute left");
+    if (minutesLeft < 120)
+        return QStringLiteral(", about %1 minutes left").arg(minutesLeft);
+    return QStringLiteral(", about %1 h %2 min left").arg(minutesLeft / 60).arg(minutesLeft % 60);
+}
+
+void RunProgress::show()
+{
+    // A range of 0 to 0 would turn the bar into a busy indicator.
+    m_bar->setRange(0, qMax(m_total, 1));
+    m_bar->setValue(m_done);
+    m_bar->setFormat(QStringLiteral("%1 of %2 cards").arg(m_done).arg(m_total) + timeLeft());
+}
