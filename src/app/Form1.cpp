@@ -2,6 +2,7 @@
 
 #include "platform/CheckValue.h"
 #include "platform/EventPump.h"
+#include "platform/HeldUpdates.h"
 #include "platform/Http.h"
 #include "run/RunLog.h"
 #include "run/RunProgress.h"
@@ -41,6 +42,7 @@ Form1::Form1(const QString& assetServerOrigin, const QString& infoServiceOrigin,
 {
     ui->setupUi(this);
     m_progress = std::make_unique<RunProgress>(ui->ProgressBar1);
+    showHeldUpdatesBeforePainting(this);
     Inet1->setObjectName(QStringLiteral("Inet1"));
     // Designer keeps whole point sizes only.
     QFont cardFont = ui->Text3->font();

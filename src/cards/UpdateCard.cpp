@@ -4,6 +4,7 @@
 #include "platform/CheckValue.h"
 #include "platform/EventPump.h"
 #include "platform/Files.h"
+#include "platform/HeldUpdates.h"
 #include "platform/Http.h"
 #include "run/RunLog.h"
 #include "ui_Form1.h"
@@ -75,7 +76,7 @@ private:
         if (const Result<qint64> length = fileLength(path))
             m_state.dSize = double(length.value());
         (void)m_run.log.writeSizeLine(path, m_state.dSize);
-        m_ui.Text1->setText(sizeText(m_state.dSize));
+        holdText(m_ui.Text1, sizeText(m_state.dSize));
         if (pumpAfter)
             pumpEvents();
     }
@@ -96,7 +97,7 @@ private:
         const QString firstUrl = urlOf(kind, download.storeSuffixes.front());
         if (Status logged = m_run.log.writeDownloadLine(firstUrl); !logged)
             return logged;
-        m_ui.Text2->setText(QStringLiteral("Get ") + firstUrl);
+        holdText(m_ui.Text2, QStringLiteral("Get ") + firstUrl);
         if (kind.extraPumps) {
             pumpEvents();
             if (m_run.stopRequested)
@@ -119,7 +120,7 @@ private:
             first = false;
             (void)m_run.log.writeNewSizeLine(m_state.dSize);
         }
-        m_ui.Text1->setText(sizeText(m_state.dSize));
+        holdText(m_ui.Text1, sizeText(m_state.dSize));
         pumpEvents();
         m_state.cTotalBytes.add(m_state.dSize);
         return {};
@@ -135,7 +136,7 @@ private:
 
 Status UpdateCard(RunContext& run, const QString& MyCard)
 {
-    run.ui.Text3->setText(trimSpaces(MyCard));
+    holdText(run.ui.Text3, trimSpaces(MyCard));
     pumpEvents();
     CardUpdate card(run, MyCard);
     for (const AssetKind& kind : assetKinds()) {

@@ -1,5 +1,7 @@
 #include "platform/EventPump.h"
 
+#include "platform/HeldUpdates.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -24,6 +26,7 @@ void pumpEvents()
     PumpState& pump = state();
     if (pump.sinceLastPass.isValid() && pump.sinceLastPass.elapsed() < pump.interval.count())
         return;
+    showHeldUpdates();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     pump.sinceLastPass.start();
 }

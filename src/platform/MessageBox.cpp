@@ -1,5 +1,7 @@
 #include "platform/MessageBox.h"
 
+#include "platform/HeldUpdates.h"
+
 #include <QMessageBox>
 
 namespace MessageBox {
@@ -13,6 +15,7 @@ std::function<void(const QString&, const QString&)>& recorder()
 
 void show(QWidget* parent, const QString& text)
 {
+    showHeldUpdates();
     const QString caption = QString::fromUtf16(kApplicationTitle);
     if (recorder()) {
         recorder()(text, caption);

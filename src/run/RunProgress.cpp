@@ -1,5 +1,7 @@
 #include "run/RunProgress.h"
 
+#include "platform/HeldUpdates.h"
+
 #include <QProgressBar>
 
 namespace {
@@ -38,6 +40,7 @@ void RunProgress::cardDone()
 
 void RunProgress::finish()
 {
+    holdUntilShown(m_bar, [] {}); // drop a count still held
     m_bar->reset();
     m_bar->setFormat(kCardsFormat);
     m_bar->setTextVisible(false);
@@ -58,8 +61,11 @@ QString RunProgress::timeLeft() const
 
 void RunProgress::show()
 {
-    // A range of 0 to 0 would turn the bar into a busy indicator.
-    m_bar->setRange(0, qMax(m_total, 1));
-    m_bar->setValue(m_done);
-    m_bar->setFormat(QStringLiteral("%1 of %2 cards").arg(m_done).arg(m_total) + timeLeft());
+    const QString text = QStringLiteral("%1 of %2 cards").arg(m_done).arg(m_total) + timeLeft();
+    holdUntilShown(m_bar, [bar = m_bar, done = m_done, total = m_total, text] {
+        // A range of 0 to 0 would turn the bar into a busy indicator.
+        bar->setRange(0, qMax(total, 1));
+        bar->setValue(done);
+        bar->setFormat(text);
+    });
 }

@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/EventPump.h"
 #include "platform/Files.h"
+#include "platform/HeldUpdates.h"
 #include "platform/MessageBox.h"
 #include "run/RunLog.h"
 #include "run/RunProgress.h"
@@ -43,6 +44,7 @@ Status updateCards(RunContext& run)
     state.sStarted = Clock::stamp();
     if (Status written = run.log.writeRunHeader(state.sStarted); !written)
         return written;
+    run.progress.start();
 
     if (ui.oWhat_0->isChecked()) {
         run.progress.addCards(countCardFolders(state.sDataPath));
@@ -75,6 +77,7 @@ Status updateCards(RunContext& run)
     }
 
     if (ui.oWhat_1->isChecked()) {
+        showHeldUpdates(); // the card the walk showed last is the one read here
         const QString sCard = trimSpaces(ui.Text3->text());
         run.progress.addCards(1);
         if (Status updated = UpdateCard(run, sCard); !updated)
@@ -111,7 +114,6 @@ void Command1_Click(RunContext& run)
     ui.Command1->setEnabled(false);
     ui.Command3->setEnabled(false);
     ui.Check1->setEnabled(false);
-    run.progress.start();
     pumpEvents();
 
     state.cTotalBytes = Currency();
@@ -131,15 +133,18 @@ void Command1_Click(RunContext& run)
         if (!run.stopRequested)
             MessageBox::show(run.window, ui.Text2->text());
         ui.Command1->setText(kDone);
-    } else if (Status updated = stopIfClosing(run) ? updateCards(run) : stopIfClosing(run);
-               !updated) {
-        reportStop(run, updated.error());
     } else {
-        ui.Text2->setText(kDone);
-        ui.Command1->setText(kDone);
+        const Status updated = stopIfClosing(run) ? updateCards(run) : stopIfClosing(run);
+        run.progress.finish();
+        showHeldUpdates(); // the last card's texts, before the run's closing ones
+        if (!updated) {
+            reportStop(run, updated.error());
+        } else {
+            ui.Text2->setText(kDone);
+            ui.Command1->setText(kDone);
+        }
     }
 
-    run.progress.finish();
     ui.Command2->setEnabled(true);
     pumpEvents();
 }

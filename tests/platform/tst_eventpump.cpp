@@ -1,4 +1,7 @@
 #include "platform/EventPump.h"
+#include "platform/HeldUpdates.h"
+
+#include <QLineEdit>
 
 #include <QTimer>
 #include <QtTest>
@@ -9,6 +12,7 @@ class tst_EventPump : public QObject
 
 private slots:
     void passesAtMostOncePerInterval();
+    void heldChangesAreMadeAtTheNextPassInOrder();
 };
 
 void tst_EventPump::passesAtMostOncePerInterval()
@@ -43,5 +47,36 @@ void tst_EventPump::passesAtMostOncePerInterval()
     setPumpInterval(kDefaultPumpInterval);
 }
 
-QTEST_GUILESS_MAIN(tst_EventPump)
+void tst_EventPump::heldChangesAreMadeAtTheNextPassInOrder()
+{
+    QLineEdit first;
+    QLineEdit second;
+    QStringList changes;
+    connect(&first, &QLineEdit::textChanged, this,
+            [&](const QString& text) { changes << "first " + text; });
+    connect(&second, &QLineEdit::textChanged, this,
+            [&](const QString& text) { changes << "second " + text; });
+
+    holdText(&first, "1");
+    holdText(&second, "2");
+    holdText(&first, "3"); // replaces the held "1" and keeps its place
+    QVERIFY(changes.isEmpty());
+    QCOMPARE(first.text(), QString());
+
+    QTest::qWait(20);
+    pumpEvents();
+    QCOMPARE(changes, QStringList({"first 3", "second 2"}));
+
+    // A box gone before its turn is passed over.
+    auto gone = std::make_unique<QLineEdit>();
+    holdText(gone.get(), "lost");
+    gone.reset();
+    holdText(&second, "4");
+    showHeldUpdates();
+    QCOMPARE(second.text(), QString("4"));
+    showHeldUpdates();
+    QCOMPARE(changes.size(), 3);
+}
+
+QTEST_MAIN(tst_EventPump)
 #include "tst_eventpump.moc"

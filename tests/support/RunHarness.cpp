@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 #include "cards/UpdateCard.h"
 #include "platform/CheckValue.h"
+#include "platform/HeldUpdates.h"
 
 namespace {
 Ui::Form1& setUp(Ui::Form1& ui, QWidget& window)
@@ -46,7 +47,9 @@ Status RunHarness::update(const QString& card)
         if (Status opened = log.open(); !opened)
             return opened;
     }
-    return UpdateCard(context, card);
+    const Status updated = UpdateCard(context, card);
+    showHeldUpdates(); // as the run does when it ends
+    return updated;
 }
 
 QStringList RunHarness::logLines()
