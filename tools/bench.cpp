@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,18 +87,32 @@ void resetPeakMemory()
         clear.write("5");
 }
 
-void runWindow(const QString& origin, const QString& dataFolder)
+// The window, ready for a run over the data folder: the clock runs from the press of the
+// update button to "DONE !".
+class ReadyWindow
 {
-    WindowDriver driver(origin);
-    driver.type("tDATA", dataFolder);
-    driver.tickOnly(kBoxes);
-    driver.runUpdate();
-    if (driver.text("Text2") != "DONE !") {
-        std::cerr << "kx-bench: the run did not finish: " << driver.text("Text2").toStdString()
-                  << "\n";
-        std::exit(1);
+public:
+    void prepare(const QString& origin, const QString& dataFolder)
+    {
+        m_driver = std::make_unique<WindowDriver>(origin);
+        m_driver->type("tDATA", dataFolder);
+        m_driver->tickOnly(kBoxes);
+        m_driver->box("Check1")->click();
+        QCoreApplication::processEvents();
     }
-}
+    void press()
+    {
+        m_driver->button("Command1")->click();
+        if (m_driver->text("Text2") != "DONE !") {
+            std::cerr << "kx-bench: the run did not finish: "
+                      << m_driver->text("Text2").toStdString() << "\n";
+            std::exit(1);
+        }
+    }
+
+private:
+    std::unique_ptr<WindowDriver> m_driver;
+};
 
 void printRow(const char* figure, const QString& what, double seconds, const QString& baseline,
               double baselineSeconds, const QString& extra = {})
@@ -165,8 +180,14 @@ void benchScan(const Options& options, const QString& work)
     const auto clearLog = [&] {
         QFile::remove(logPath);
     };
-    const double program =
-        measure(options, clearLog, [&] { runWindow("http://127.0.0.1:9", data); });
+    ReadyWindow window;
+    const double program = measure(
+        options,
+        [&] {
+            clearLog();
+            window.prepare("http://127.0.0.1:9", data);
+        },
+        [&] { window.press(); });
     const double floor = measure(options, clearLog, [&] { scanFloor(data + "\\", logPath); });
     printRow("scan", QString("%1 cards, program").arg(options.scanCards), program, "plain loop",
              floor);
@@ -249,20 +270,31 @@ void benchDownload(const Options& options, const QString& work, const char* figu
 {
     SampleServerProcess server(cards, delayMs);
     const QString data = work + "/download";
-    resetPeakMemory();
-    const double program = measure(
-        options, [&] { emptyCardFolders(data, cards); }, [&] { runWindow(server.origin(), data); });
-    const double peak = peakMemoryMiB();
+    ReadyWindow window;
+    std::vector<double> programSeconds;
     std::vector<double> curlSeconds;
+    double peak = 0;
+    // Program and curl take turns, so that both see the machine in the same state.
     for (int run = options.warmUp ? -1 : 0; run < options.runs; ++run) {
         emptyCardFolders(data, cards);
-        const double seconds = curlRun(server.origin(), data, cards, work);
-        if (run >= 0)
-            curlSeconds.push_back(seconds);
+        window.prepare(server.origin(), data);
+        resetPeakMemory();
+        QElapsedTimer clock;
+        clock.start();
+        window.press();
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        peak = std::max(peak, peakMemoryMiB());
+        emptyCardFolders(data, cards);
+        const double curl = curlRun(server.origin(), data, cards, work);
+        if (run >= 0) {
+            programSeconds.push_back(seconds);
+            curlSeconds.push_back(curl);
+        }
     }
-    const double curl = medianOf(curlSeconds);
+    const double program = medianOf(programSeconds);
     const int requests = cards * 6;
-    printRow(figure, QString("%1 cards, program").arg(cards), program, "curl, one connection", curl,
+    printRow(figure, QString("%1 cards, program").arg(cards), program, "curl, one connection",
+             medianOf(curlSeconds),
              QString("   %1 requests/s, peak memory %2 MiB")
                  .arg(requests / program, 0, 'f', 0)
                  .arg(peak, 0, 'f', 1));

@@ -6,6 +6,14 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <system_error>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 QString nativePath(const QString& path)
 {
@@ -72,22 +80,26 @@ QString FolderListing::next()
     return m_position < m_names.size() ? m_names[m_position++] : QString();
 }
 
+// isDir() and isFile() come from one stat of the entry; exists() would add a second call
+// to the file system, and a run makes these queries for every file of every card.
+
 Result<int> entryAttributes(const QString& path)
 {
     const QFileInfo info(nativePath(path));
-    if (!info.exists())
+    if (info.isDir())
+        return kFolderAttribute;
+    if (!info.isFile() && !info.exists())
         return Result<int>::failure(QStringLiteral("no such file or folder"));
-    return info.isDir() ? kFolderAttribute : 0;
+    return 0;
 }
 
 Result<qint64> fileLength(const QString& path)
 {
     const QFileInfo info(nativePath(path));
-    if (!info.exists())
-        return Result<qint64>::failure(QStringLiteral("no such file"));
-    if (info.isDir())
-        return Result<qint64>::failure(QStringLiteral("it is a folder"));
-    return info.size();
+    if (info.isFile())
+        return info.size();
+    return Result<qint64>::failure(info.isDir() ? QStringLiteral("it is a folder")
+                                                : QStringLiteral("no such file"));
 }
 
 namespace {
@@ -95,20 +107,82 @@ namespace {
 constexpr QFile::Permissions kAnyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
 } // namespace
 
+#ifdef Q_OS_UNIX
+namespace {
+
+QString systemError(int error)
+{
+    return QString::fromStdString(std::generic_category().message(error));
+}
+
+// Writes the whole file under a new name beside the target, then renames it over the target.
+// Plain system calls: a large download stores thousands of files, and each call saved counts.
+Status writeBesideAndRename(const QFileInfo& target, const QByteArray& bytes)
+{
+    const QByteArray targetName = QFile::encodeName(target.filePath());
+    const QByteArray partName = QFile::encodeName(
+        target.dir().filePath(QStringLiteral(".%1.kx-part").arg(target.fileName())));
+    struct stat former
+    {};
+    const bool replacing = ::stat(targetName.constData(), &former) == 0;
+    const auto open = [&] {
+        return ::open(partName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    };
+    int file = open();
+    if (file < 0 && errno == EEXIST) { // left over by an interrupted store
+        ::unlink(partName.constData());
+        file = open();
+    }
+    if (file < 0)
+        return Status::failure(errno == ENOENT ? QStringLiteral("the folder does not exist")
+                                               : systemError(errno));
+
+    int error = 0;
+    for (qsizetype written = 0; written < bytes.size() && !error;) {
+        const ssize_t count =
+            ::write(file, bytes.constData() + written, size_t(bytes.size() - written));
+        if (count > 0)
+            written += count;
+        else if (count < 0 && errno != EINTR)
+            error = errno;
+    }
+    // A replaced file keeps its permissions; a new one gets what the user's umask allows.
+    if (!error && replacing && ::fchmod(file, former.st_mode & 07777) != 0)
+        error = errno;
+    if (::close(file) != 0 && !error)
+        error = errno;
+    if (!error && ::rename(partName.constData(), targetName.constData()) != 0)
+        error = errno;
+    if (error) {
+        ::unlink(partName.constData());
+        return Status::failure(systemError(error));
+    }
+    return {};
+}
+
+} // namespace
+#endif
+
 Status writeWholeFile(const QString& path, const QByteArray& bytes)
 {
-    const QString target = nativePath(path);
-    const QFileInfo info(target);
+    const QFileInfo info(nativePath(path));
     if (info.isDir())
         return Status::failure(QStringLiteral("a folder has that name"));
     // Judged from the permission bits, not from access(): a read-only file must stay
-    // untouched even for an administrator, and a rename would silently replace it.
+    // untouched even for an administrator, and the rename would silently replace it.
     if (info.exists() && !(info.permissions() & kAnyWrite))
         return Status::failure(QStringLiteral("the file is read-only"));
+
+        // Written beside the target and renamed over it once complete, so that a failure at any
+        // point leaves the former file as it was. Not synced to disk: every card file can be
+        // fetched again, and a sync per file would double the time of a large download.
+#ifdef Q_OS_UNIX
+    return writeBesideAndRename(info, bytes);
+#else
     if (!info.dir().exists())
         return Status::failure(QStringLiteral("the folder does not exist"));
-
-    QSaveFile file(target);
+    QSaveFile file(info.filePath());
+    file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
         return Status::failure(file.errorString());
     if (file.write(bytes) != bytes.size()) {
@@ -119,6 +193,7 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
     if (!file.commit())
         return Status::failure(file.errorString());
     return {};
+#endif
 }
 
 // Stateless, so that a broken character at the end of one line cannot spill into the next.

@@ -1,21 +1,38 @@
 #include "platform/Http.h"
 
+#include "platform/EventPump.h"
+#include "platform/HeldUpdates.h"
+
 #include <QEventLoop>
+#include <QHash>
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 #include <memory>
 
 namespace {
 
+// The system's proxy settings, looked up once per server: a lookup costs more than a
+// request on a fast line, and a run asks thousands of times for the same two servers.
 class SystemProxyFactory final : public QNetworkProxyFactory
 {
 public:
     QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override
     {
-        return systemProxyForQuery(query);
+        const QString server = query.url()
+                                   .adjusted(QUrl::RemovePath | QUrl::RemoveQuery |
+                                             QUrl::RemoveFragment | QUrl::RemoveUserInfo)
+                                   .toString();
+        auto known = m_known.constFind(server);
+        if (known == m_known.cend())
+            known = m_known.insert(server, systemProxyForQuery(query));
+        return *known;
     }
+
+private:
+    QHash<QString, QList<QNetworkProxy>> m_known;
 };
 
 QString statusFailure(const QNetworkReply& reply, int status)
@@ -30,6 +47,9 @@ QString statusFailure(const QNetworkReply& reply, int status)
 
 Fetcher::Fetcher(QObject* parent) : QObject(parent)
 {
+    m_showHeldTimer.setSingleShot(true);
+    m_showHeldTimer.setInterval(kDefaultPumpInterval);
+    connect(&m_showHeldTimer, &QTimer::timeout, this, &showHeldUpdates);
     m_manager.setProxyFactory(new SystemProxyFactory); // the manager owns it
 }
 
@@ -111,7 +131,10 @@ Fetcher::Exchange Fetcher::get(const QUrl& target)
     if (!reply->isFinished()) {
         QEventLoop loop;
         connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        // A download that takes a moment shows what the run held back before it.
+        m_showHeldTimer.start();
         loop.exec();
+        m_showHeldTimer.stop();
         if (!reply->isFinished())
             failWith(QStringLiteral("the program is closing"));
     }

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
@@ -53,6 +54,7 @@ private:
     QString checkAnswer(const QNetworkReply& reply, Exchange& exchange) const;
 
     QNetworkAccessManager m_manager;
+    QTimer m_showHeldTimer;
     QPointer<QNetworkReply> m_current;
     bool m_abortRequested = false;
     std::chrono::milliseconds m_transferTimeout = kDefaultTransferTimeout;

@@ -85,6 +85,20 @@ void tst_Files::wholeFileWriteReplacesExactly()
     QVERIFY(writeWholeFile(target, {}).ok());
     QCOMPARE(QFileInfo(work.file("a0001/a0001c.jpg")).size(), 0);
     QCOMPARE(filesBelow(work.path()), QStringList({"a0001/a0001c.jpg"}));
+
+    // A replaced file keeps its permissions; a new one gets what a plainly created file gets.
+    const QFile::Permissions shared = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                      QFile::WriteGroup | QFile::ReadOther;
+    QFile::setPermissions(work.file("a0001/a0001c.jpg"), shared);
+    QVERIFY(writeWholeFile(target, "again").ok());
+    const auto modeBits = [](QFile::Permissions permissions) {
+        return permissions & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+    };
+    QCOMPARE(modeBits(QFileInfo(work.file("a0001/a0001c.jpg")).permissions()), modeBits(shared));
+    writeBytes(work.file("a0001/plain"), "x");
+    QVERIFY(writeWholeFile(work.path() + "\\a0001\\a0001d.bmp", "new").ok());
+    QCOMPARE(modeBits(QFileInfo(work.file("a0001/a0001d.bmp")).permissions()),
+             modeBits(QFileInfo(work.file("a0001/plain")).permissions()));
 }
 
 void tst_Files::wholeFileWriteFailuresKeepFormerFile()
@@ -95,6 +109,13 @@ void tst_Files::wholeFileWriteFailuresKeepFormerFile()
     QVERIFY(!intoMissingFolder.ok());
     QVERIFY(!intoMissingFolder.error().isEmpty());
     QVERIFY(!QFileInfo::exists(work.file("a0009")));
+    QCOMPARE(intoMissingFolder.error(), QString("the folder does not exist"));
+
+    // A part left over by an interrupted store does not stand in the way.
+    writeBytes(work.file("a0001/.a0001c.jpg.kx-part"), "left over");
+    QVERIFY(writeWholeFile(work.path() + "\\a0001\\a0001c.jpg", "whole").ok());
+    QCOMPARE(readBytes(work.file("a0001/a0001c.jpg")), QByteArray("whole"));
+    QFile::remove(work.file("a0001/a0001c.jpg"));
 
     // A read-only file stays as it was, even for an administrator.
     writeBytes(work.file("a0001/a0001d.bmp"), "former");
