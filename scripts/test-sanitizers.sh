@@ -9,4 +9,4 @@ cmake -S . -B build-sanitizers -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_S
 cmake --build build-sanitizers
 export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-ctest --test-dir build-sanitizers --output-on-failure --label-exclude soak "$@"
+ctest --test-dir build-sanitizers --output-on-failure --label-exclude "soak|bench" "$@"

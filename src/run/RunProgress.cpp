@@ -51,8 +51,11 @@ QString RunProgress::timeLeft() const
     const qint64 elapsed = m_elapsed();
     if (elapsed < kEstimateAfterMs || m_done == 0 || m_done >= m_total)
         return {};
-    const qint64 minutesLeft = (elapsed * (m_total - m_done) / m_done + 59'999) / 60'000;
-    if (minutesLeft <= 1)
+    const qint64 secondsLeft = elapsed * (m_total - m_done) / m_done / 1000;
+    if (secondsLeft < 60)
+        return QStringLiteral(", less than a minute left");
+    const qint64 minutesLeft = (secondsLeft + 30) / 60;
+    if (minutesLeft == 1)
         return QStringLiteral(", about a minute left");
     if (minutesLeft < 120)
         return QStringLiteral(", about %1 minutes left").arg(minutesLeft);

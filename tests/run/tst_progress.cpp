@@ -47,9 +47,11 @@ void tst_Progress::countsCardsAndEstimatesAfterAMinute()
     QCOMPARE(shown(), QString("2 of 4 cards, about 2 minutes left"));
     elapsed = 121'000;
     progress.cardDone();
-    QCOMPARE(shown(), QString("3 of 4 cards, about a minute left"));
-    progress.addCards(200);
-    QCOMPARE(shown(), QString("3 of 204 cards, about 2 h 16 min left"));
+    QCOMPARE(shown(), QString("3 of 4 cards, less than a minute left"));
+    progress.addCards(1);
+    QCOMPARE(shown(), QString("3 of 5 cards, about a minute left"));
+    progress.addCards(199);
+    QCOMPARE(shown(), QString("3 of 204 cards, about 2 h 15 min left"));
 
     progress.cardDone();
     progress.finish(); // a count still held is dropped

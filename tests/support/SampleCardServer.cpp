@@ -130,9 +130,12 @@ std::optional<SampleCardServer::Answer> SampleCardServer::overrideFor(const std:
 
 void SampleCardServer::waitFor(std::chrono::milliseconds duration) const
 {
+    // In short steps, so that stopping the server does not wait for a long stall.
     const auto until = std::chrono::steady_clock::now() + duration;
-    while (!m_stopping && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (auto now = std::chrono::steady_clock::now(); !m_stopping && now < until;
+         now = std::chrono::steady_clock::now())
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            until - now, std::chrono::milliseconds(5)));
 }
 
 void SampleCardServer::serve(const std::string& target, const std::string& path,
