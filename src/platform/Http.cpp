@@ -122,9 +122,9 @@ Fetcher::Exchange Fetcher::get(const QUrl& target)
         if (announced.isValid() && announced.toLongLong() > m_maxBodySize)
             failWith(tooLarge);
     });
+    // The body stays in the reply until it is complete; only its size is watched.
     connect(reply.get(), &QNetworkReply::readyRead, this, [&] {
-        exchange.body += reply->readAll();
-        if (exchange.body.size() > m_maxBodySize)
+        if (reply->bytesAvailable() > m_maxBodySize)
             failWith(tooLarge);
     });
 
@@ -146,7 +146,7 @@ Fetcher::Exchange Fetcher::get(const QUrl& target)
         return exchange;
     }
     if (reply->isReadable())
-        exchange.body += reply->readAll();
+        exchange.body = reply->readAll();
     exchange.failure = checkAnswer(*reply, exchange);
     return exchange;
 }

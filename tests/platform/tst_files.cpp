@@ -5,9 +5,6 @@
 #include <QFile>
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
-
 class tst_Files : public QObject
 {
     Q_OBJECT
@@ -135,17 +132,11 @@ void tst_Files::wholeFileWriteFailingPartWayKeepsFormerFile()
     WorkFolder work;
     writeBytes(work.file("a0001/a0001_full.png"), "former picture");
 
-    // A file-size limit makes the write fail part-way, as a full disk would.
-    rlimit former{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &former), 0);
-    const auto formerHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = former;
-    limited.rlim_cur = 64 * 1024;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const Status written =
-        writeWholeFile(work.path() + "\\a0001\\a0001_full.png", QByteArray(1 << 20, 'p'));
-    setrlimit(RLIMIT_FSIZE, &former);
-    std::signal(SIGXFSZ, formerHandler);
+    Status written;
+    {
+        FileSizeLimit limit(64 * 1024);
+        written = writeWholeFile(work.path() + "\\a0001\\a0001_full.png", QByteArray(1 << 20, 'p'));
+    }
 
     QVERIFY(!written.ok());
     QCOMPARE(readBytes(work.file("a0001/a0001_full.png")), QByteArray("former picture"));

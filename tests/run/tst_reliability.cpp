@@ -8,9 +8,7 @@
 #include <QRegularExpression>
 #include <QtTest>
 
-#include <csignal>
 #include <memory>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using Answer = SampleCardServer::Answer;
@@ -130,15 +128,10 @@ void tst_Reliability::writeFailingPartWay()
     writeBytes(data("a0001/a0001_full.png"), former);
     m_server->setAnswer("/free/sets/a0001/illustrations/a0001_full.png",
                         Answer{200, sample::fillerBytes(300000, 4), {}, 0, {}, {}});
-    rlimit formerLimit{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &formerLimit), 0);
-    const auto formerHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = formerLimit;
-    limited.rlim_cur = 128 * 1024;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    runOneCard("a0001", "cbCP");
-    setrlimit(RLIMIT_FSIZE, &formerLimit);
-    std::signal(SIGXFSZ, formerHandler);
+    {
+        FileSizeLimit limit(128 * 1024);
+        runOneCard("a0001", "cbCP");
+    }
 
     QCOMPARE(readBytes(data("a0001/a0001_full.png")), former);
     checkOnlyCardFiles();

@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <csignal>
+#include <sys/resource.h>
+
 WorkFolder::WorkFolder() : m_former(QDir::currentPath())
 {
     if (!m_dir.isValid() || !QDir::setCurrent(m_dir.path()))
@@ -85,4 +88,25 @@ EveryPumpPasses::EveryPumpPasses()
 EveryPumpPasses::~EveryPumpPasses()
 {
     setPumpInterval(kDefaultPumpInterval);
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long long bytes)
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    m_former = limit.rlim_cur;
+    // The write then fails with an error instead of ending the process.
+    m_formerHandler = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = bytes;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        qFatal("cannot limit the file size");
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = m_former;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, m_formerHandler);
 }

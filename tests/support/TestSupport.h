@@ -54,6 +54,19 @@ public:
     ~EveryPumpPasses();
 };
 
+// Makes writes past the given file size fail, as a full disk would, until it goes out of
+// scope.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(unsigned long long bytes);
+    ~FileSizeLimit();
+
+private:
+    unsigned long long m_former = 0;
+    void (*m_formerHandler)(int) = nullptr;
+};
+
 // Records message boxes instead of showing them.
 class MessageBoxRecorder
 {
