@@ -13,6 +13,7 @@ class tst_EventPump : public QObject
 private slots:
     void passesAtMostOncePerInterval();
     void heldChangesAreMadeAtTheNextPassInOrder();
+    void heldChangesAreMadeBeforeTheWindowPaints();
 };
 
 void tst_EventPump::passesAtMostOncePerInterval()
@@ -80,6 +81,35 @@ void tst_EventPump::heldChangesAreMadeAtTheNextPassInOrder()
     QCOMPARE(second.text(), QString("4"));
     showHeldUpdates();
     QCOMPARE(changes.size(), 3);
+}
+
+void tst_EventPump::heldChangesAreMadeBeforeTheWindowPaints()
+{
+    QWidget window;
+    auto* status = new QLineEdit(&window);
+    showHeldUpdatesBeforePainting(&window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QString painted;
+    struct PaintSpy : QObject
+    {
+        QString* painted = nullptr;
+        QLineEdit* box = nullptr;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint)
+                *painted = box->text();
+            return false;
+        }
+    } spy;
+    spy.painted = &painted;
+    spy.box = status;
+    status->installEventFilter(&spy);
+
+    holdText(status, "latest");
+    window.repaint(); // a paint that no pump asked for
+    QCOMPARE(painted, QString("latest"));
 }
 
 QTEST_MAIN(tst_EventPump)
