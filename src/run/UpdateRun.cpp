@@ -33,7 +33,8 @@ int countCardFolders(const QString& dataPath)
     return folders;
 }
 
-// Steps 7 to 10: the log block and the cards, all of "A" to "D" and then the one card.
+// The logged part of a run: the header, the cards of "A" to "D" and then the one card, the
+// footer.
 Status updateCards(RunContext& run)
 {
     Ui::Form1& ui = run.ui;
