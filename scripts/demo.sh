@@ -28,6 +28,8 @@ server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
 sleep 0.5
 
+# The window talks to the sample server on loopback, never through a proxy set for the machine.
+export no_proxy="127.0.0.1,localhost${no_proxy:+,$no_proxy}"
 cd "$demo"
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: starting the window under xvfb-run (nothing will be visible)."
