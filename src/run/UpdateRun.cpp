@@ -135,7 +135,9 @@ void Command1_Click(RunContext& run)
             MessageBox::show(run.window, ui.Text2->text());
         ui.Command1->setText(kDone);
     } else {
-        const Status updated = stopIfClosing(run) ? updateCards(run) : stopIfClosing(run);
+        Status updated = stopIfClosing(run);
+        if (updated)
+            updated = updateCards(run);
         run.progress.finish();
         showHeldUpdates(); // the last card's texts, before the run's closing ones
         if (!updated) {
