@@ -122,8 +122,7 @@ Status writeBesideAndRename(const QFileInfo& target, const QByteArray& bytes)
     const QByteArray targetName = QFile::encodeName(target.filePath());
     const QByteArray partName = QFile::encodeName(
         target.dir().filePath(QStringLiteral(".%1.kx-part").arg(target.fileName())));
-    struct stat former
-    {};
+    struct stat former = {};
     const bool replacing = ::stat(targetName.constData(), &former) == 0;
     const auto open = [&] {
         return ::open(partName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -173,10 +172,10 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
     if (info.exists() && !(info.permissions() & kAnyWrite))
         return Status::failure(QStringLiteral("the file is read-only"));
 
-        // Written beside the target and renamed over it once complete, so that a failure at any
-        // point leaves the former file as it was. Not synced to disk: every card file can be
-        // fetched again, and a sync per file would double the time of a large download.
 #ifdef Q_OS_UNIX
+    // Written beside the target and renamed over it once complete, so that a failure at any
+    // point leaves the former file as it was. Not synced to disk: every card file can be
+    // fetched again, and a sync per file would double the time of a large download.
     return writeBesideAndRename(info, bytes);
 #else
     if (!info.dir().exists())
