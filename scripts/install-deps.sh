@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
+    libcurl4-openssl-dev fonts-liberation
     libcpp-httplib-dev
     xvfb xauth imagemagick curl
 )

@@ -1,10 +1,12 @@
 #include "app/Form1.h"
 
+#include "cards/FetchAhead.h"
+#include "log/RunLog.h"
 #include "platform/CheckValue.h"
 #include "platform/EventPump.h"
+#include "platform/Files.h"
 #include "platform/HeldUpdates.h"
 #include "platform/Http.h"
-#include "run/RunLog.h"
 #include "run/RunProgress.h"
 #include "run/UpdateRun.h"
 #include "settings/SavedSettings.h"
@@ -38,10 +40,17 @@ const QString kLabel7Lines[] = {
 Form1::Form1(const QString& assetServerOrigin, const QString& infoServiceOrigin, QWidget* parent)
     : QWidget(parent),
       ui(std::make_unique<Ui::Form1>()), m_origins{assetServerOrigin, infoServiceOrigin},
-      Inet1(new Fetcher(this))
+      Inet1(new Fetcher(this)), m_fetches(std::make_unique<FetchAhead>(*Inet1))
 {
+    failWritesPastFileSizeLimit();
     ui->setupUi(this);
     m_progress = std::make_unique<RunProgress>(ui->ProgressBar1);
+    connect(Inet1, &Fetcher::retrying, this,
+            [this](const QString& url, const QString& reason, std::chrono::milliseconds delay) {
+                holdText(ui->Text2,
+                         QStringLiteral("Trying again in %1 s: %2: %3")
+                             .arg(QString::number(double(delay.count()) / 1000.0), url, reason));
+            });
     showHeldUpdatesBeforePainting(this);
     Inet1->setObjectName(QStringLiteral("Inet1"));
     // Designer keeps whole point sizes only.
@@ -62,9 +71,17 @@ Form1::Form1(const QString& assetServerOrigin, const QString& infoServiceOrigin,
     connect(ui->oWhat, &QButtonGroup::idClicked, this, &Form1::oWhat_Click);
 
     Form_Load();
+    // The keyboard starts where the keyboard order does: Command1 is locked at start-up, so at
+    // the guide picture. Qt's own choice would pass over a picture.
+    ui->Picture1->setFocus();
 }
 
 Form1::~Form1() = default;
+
+void Form1::setConnections(int connections)
+{
+    m_fetches->setConnections(connections);
+}
 
 void Form1::Form_Load()
 {
@@ -85,7 +102,7 @@ void Form1::Command1_Click()
 {
     m_running = true;
     RunLog log;
-    RunContext run{this, *ui, m_state, log, *Inet1, *m_progress, m_origins, m_closeRequested};
+    RunContext run{this, *ui, m_state, log, *m_fetches, *m_progress, m_origins, m_closeRequested};
     ::Command1_Click(run);
     m_running = false;
     if (m_closeRequested)
@@ -99,6 +116,7 @@ void Form1::Command2_Click()
     setCheckValue(ui->Check1, kUnticked);
     ui->Check1->setEnabled(true);
     ui->Command2->setEnabled(false);
+    m_progress->clear();
     pumpEvents();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FormState.h"
+#include "state/FormState.h"
 
 #include <QWidget>
 
@@ -9,6 +9,7 @@
 namespace Ui {
 class Form1;
 }
+class FetchAhead;
 class Fetcher;
 class RunProgress;
 
@@ -23,6 +24,8 @@ public:
     ~Form1() override;
 
     bool isRunning() const { return m_running; }
+    // Requests in flight at once to the asset server during a run; 1 fetches one at a time.
+    void setConnections(int connections);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -39,6 +42,7 @@ private:
     FormState m_state;
     Origins m_origins;
     Fetcher* Inet1; // a child of the window
+    std::unique_ptr<FetchAhead> m_fetches;
     std::unique_ptr<RunProgress> m_progress;
     bool m_running = false;
     bool m_closeRequested = false;

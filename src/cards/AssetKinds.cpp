@@ -44,3 +44,11 @@ const std::vector<AssetKind>& assetKinds()
     };
     return kinds;
 }
+
+std::vector<QCheckBox*> assetBoxes(const Ui::Form1& ui)
+{
+    std::vector<QCheckBox*> boxes;
+    for (const AssetKind& kind : assetKinds())
+        boxes.push_back(ui.*kind.box);
+    return boxes;
+}

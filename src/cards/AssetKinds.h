@@ -38,3 +38,6 @@ struct AssetKind
 
 // The five kinds, in the order in which a card is updated.
 const std::vector<AssetKind>& assetKinds();
+
+// The boxes of the five kinds, in that order.
+std::vector<QCheckBox*> assetBoxes(const Ui::Form1& ui);

@@ -1,12 +1,11 @@
 #include "cards/UpdateCard.h"
 
 #include "cards/AssetKinds.h"
+#include "cards/FetchAhead.h"
+#include "log/RunLog.h"
 #include "platform/CheckValue.h"
-#include "platform/EventPump.h"
 #include "platform/Files.h"
 #include "platform/HeldUpdates.h"
-#include "platform/Http.h"
-#include "run/RunLog.h"
 #include "ui_Form1.h"
 
 QString localFilePath(const QString& dataPath, const QString& card, const QString& suffix)
@@ -30,23 +29,57 @@ QString infoUrl(const QString& infoServiceOrigin, const QString& key, const QStr
 
 namespace {
 
+// A missing or unreadable file measures 0.
+double sizeOnDisk(const QString& path)
+{
+    const Result<qint64> length = fileLength(path);
+    return length ? double(length.value()) : 0;
+}
+
+// Overwrite mode, or the kind's size rule. Both are always evaluated.
+bool fetchesNow(const Ui::Form1& ui, const AssetKind& kind, double dSize)
+{
+    const bool sizeRuleHolds = kind.sizeRuleFetches(dSize);
+    const bool overwrite = ui.oHow_1->isChecked();
+    return overwrite || sizeRuleHolds;
+}
+
+// Where a card's files come from and where they go.
+class CardNames
+{
+public:
+    CardNames(const RunContext& run, const QString& card) : m_run(run), m_card(card) {}
+
+    QString localPath(const char* suffix) const
+    {
+        return localFilePath(m_run.state.sDataPath, m_card, QString::fromLatin1(suffix));
+    }
+    // The info URL is rebuilt from the current key and user name every time.
+    QString url(const AssetKind& kind, const char* suffix) const
+    {
+        return kind.source == AssetSource::InfoService
+                   ? infoUrl(m_run.origins.infoService, m_run.state.sKey, m_run.state.sUserName,
+                             m_card)
+                   : assetUrl(m_run.origins.assetServer, m_card, QString::fromLatin1(suffix));
+    }
+
+private:
+    const RunContext& m_run;
+    const QString& m_card;
+};
+
+// One card's update. The asset under test lives here and dies with it.
 class CardUpdate
 {
 public:
-    CardUpdate(RunContext& run, const QString& card)
-        : m_run(run), m_ui(run.ui), m_state(run.state), m_card(card)
+    CardUpdate(RunContext& run, const QString& card) : m_run(run), m_ui(run.ui), m_names(run, card)
     {}
 
     Status update(const AssetKind& kind)
     {
-        if (kind.source == AssetSource::InfoService)
-            m_state.sInfoURL =
-                infoUrl(m_run.origins.infoService, m_state.sKey, m_state.sUserName, m_card);
-        probe(localPath(kind.probeSuffix), kind.extraPumps);
-
-        const bool sizeRuleHolds = kind.sizeRuleFetches(m_state.dSize);
-        const bool overwrite = m_ui.oHow_1->isChecked();
-        if (!(overwrite || sizeRuleHolds))
+        if (Status probed = probe(kind); !probed)
+            return probed;
+        if (!fetchesNow(m_ui, kind, dSize))
             return {};
         for (const AssetDownload& download : kind.downloads) {
             if (Status stored = fetchAndStore(kind, download); !stored)
@@ -56,80 +89,65 @@ public:
     }
 
 private:
-    QString localPath(const char* suffix) const
+    // Measures the kind's file and logs its size; a missing file counts as 0.
+    Status probe(const AssetKind& kind)
     {
-        return localFilePath(m_state.sDataPath, m_card, QString::fromLatin1(suffix));
-    }
-
-    QString urlOf(const AssetKind& kind, const char* suffix) const
-    {
-        return kind.source == AssetSource::InfoService
-                   ? m_state.sInfoURL
-                   : assetUrl(m_run.origins.assetServer, m_card, QString::fromLatin1(suffix));
-    }
-
-    // Measures the file; a missing or unreadable one counts as 0 and nothing here fails.
-    void probe(const QString& path, bool pumpAfter)
-    {
-        m_state.sLocalFile = path;
-        m_state.dSize = 0;
-        if (const Result<qint64> length = fileLength(path))
-            m_state.dSize = double(length.value());
-        (void)m_run.log.writeSizeLine(path, m_state.dSize);
-        holdText(m_ui.Text1, sizeText(m_state.dSize));
-        if (pumpAfter)
-            pumpEvents();
+        sLocalFile = m_names.localPath(kind.probeSuffix);
+        dSize = sizeOnDisk(sLocalFile);
+        if (Status logged = m_run.log.writeSizeLine(sLocalFile, dSize); !logged)
+            return logged;
+        holdText(m_ui.Text1, sizeText(dSize));
+        return kind.extraPumps ? pumpEvents(m_run) : Status();
     }
 
     Status fetchAndStore(const AssetKind& kind, const AssetDownload& download)
     {
+        const QString url = m_names.url(kind, download.fetchSuffix);
+        Result<QByteArray> body = m_run.fetches.take(url);
         if (m_run.stopRequested)
             return Status::failure(windowClosedReason());
-        const QString url = urlOf(kind, download.fetchSuffix);
-        Result<QByteArray> body = m_run.Inet1.fetch(url);
         if (!body)
-            return Status::failure(
-                m_run.stopRequested
-                    ? windowClosedReason()
-                    : QStringLiteral("could not get %1: %2").arg(url, body.error()));
-        m_state.bData = std::move(body).value();
+            return Status::failure(QStringLiteral("could not get %1: %2").arg(url, body.error()));
+        const QByteArray bData = std::move(body).value();
 
-        const QString firstUrl = urlOf(kind, download.storeSuffixes.front());
+        const QString firstUrl = m_names.url(kind, download.storeSuffixes.front());
         if (Status logged = m_run.log.writeDownloadLine(firstUrl); !logged)
             return logged;
         holdText(m_ui.Text2, QStringLiteral("Get ") + firstUrl);
         if (kind.extraPumps) {
-            pumpEvents();
-            if (m_run.stopRequested)
-                return Status::failure(windowClosedReason());
+            if (Status going = pumpEvents(m_run); !going)
+                return going;
         }
         for (const char* suffix : download.storeSuffixes) {
-            m_state.sLocalFile = localPath(suffix);
-            if (Status written = writeWholeFile(m_state.sLocalFile, m_state.bData); !written)
-                return Status::failure(QStringLiteral("could not write %1: %2")
-                                           .arg(m_state.sLocalFile, written.error()));
+            sLocalFile = m_names.localPath(suffix);
+            if (Status written = writeWholeFile(sLocalFile, bData); !written)
+                return Status::failure(
+                    QStringLiteral("could not write %1: %2").arg(sLocalFile, written.error()));
         }
 
-        // From here on nothing fails: the files are stored, the rest is bookkeeping.
-        if (const Result<qint64> length = fileLength(m_state.sLocalFile))
-            m_state.dSize = double(length.value());
+        // The files are stored: what is left is bookkeeping. One fetch stored as several files
+        // logs each by its own URL, all with the last file's size, and counts it once.
+        dSize = sizeOnDisk(sLocalFile);
         bool first = true;
         for (const char* suffix : download.storeSuffixes) {
-            if (!first)
-                (void)m_run.log.writeDownloadLine(urlOf(kind, suffix));
+            if (!first) {
+                if (Status logged = m_run.log.writeDownloadLine(m_names.url(kind, suffix)); !logged)
+                    return logged;
+            }
             first = false;
-            (void)m_run.log.writeNewSizeLine(m_state.dSize);
+            if (Status logged = m_run.log.writeNewSizeLine(dSize); !logged)
+                return logged;
         }
-        holdText(m_ui.Text1, sizeText(m_state.dSize));
-        pumpEvents();
-        m_state.cTotalBytes.add(m_state.dSize);
-        return {};
+        holdText(m_ui.Text1, sizeText(dSize));
+        m_run.state.cTotalBytes.add(dSize);
+        return pumpEvents(m_run);
     }
 
     RunContext& m_run;
     Ui::Form1& m_ui;
-    FormState& m_state;
-    const QString& m_card;
+    CardNames m_names;
+    QString sLocalFile;
+    double dSize = 0;
 };
 
 } // namespace
@@ -137,7 +155,9 @@ private:
 Status UpdateCard(RunContext& run, const QString& MyCard)
 {
     holdText(run.ui.Text3, trimSpaces(MyCard));
-    pumpEvents();
+    if (Status going = pumpEvents(run); !going)
+        return going;
+    removeLeftoverParts(run.state.sDataPath + MyCard);
     CardUpdate card(run, MyCard);
     for (const AssetKind& kind : assetKinds()) {
         if (checkValue(run.ui.*kind.box) != kTicked)
@@ -146,4 +166,18 @@ Status UpdateCard(RunContext& run, const QString& MyCard)
             return updated;
     }
     return {};
+}
+
+QStringList predictedFetches(const RunContext& run, const QString& card)
+{
+    const CardNames names(run, card);
+    QStringList urls;
+    for (const AssetKind& kind : assetKinds()) {
+        if (checkValue(run.ui.*kind.box) != kTicked ||
+            !fetchesNow(run.ui, kind, sizeOnDisk(names.localPath(kind.probeSuffix))))
+            continue;
+        for (const AssetDownload& download : kind.downloads)
+            urls << names.url(kind, download.fetchSuffix);
+    }
+    return urls;
 }

@@ -1,13 +1,19 @@
 #pragma once
 
 #include "platform/Result.h"
-#include "run/RunContext.h"
+#include "state/RunContext.h"
+
+#include <QStringList>
 
 // Brings one card folder up to date: each ticked kind is measured, fetched when the size
 // rule or overwrite mode asks for it, stored, measured again and counted in the run total,
-// every step written to the open run log. Fails, with the reason, at the first fetch or
-// store that fails; what was stored before stays stored.
+// every step written to the open run log. Fails, with the reason, at the first fetch, store
+// or log write that fails, or when the window is closed; what was stored before stays stored.
 Status UpdateCard(RunContext& run, const QString& MyCard);
+
+// The addresses UpdateCard would fetch for the card now, in order, judged from the files on
+// disk and the boxes as they are.
+QStringList predictedFetches(const RunContext& run, const QString& card);
 
 // The names built from a card name, used exactly as given.
 QString localFilePath(const QString& dataPath, const QString& card, const QString& suffix);

@@ -1,19 +1,58 @@
 #include "platform/Files.h"
 
 #include <QDir>
-#include <QDirIterator>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <QFile>
+#include <QLockFile>
 
 #include <algorithm>
-#include <system_error>
-
-#ifdef Q_OS_UNIX
 #include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
+
+namespace {
+
+// A text file longer than this is read only this far: the program's own files are far
+// smaller, and a stray huge file must not exhaust memory.
+constexpr qsizetype kMaxTextFileRead = 1 << 20;
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QByteArray encodedPath(const QString& path)
+{
+    return QFile::encodeName(nativePath(path));
+}
+
+// The folder part of a native path, "." when there is none.
+QByteArray folderOf(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+Status writeAll(int fd, const char* data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t count = ::write(fd, data, size_t(size));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return Status::failure(systemError(errno));
+        if (count == 0)
+            return Status::failure(systemError(ENOSPC));
+        data += count;
+        size -= count;
+    }
+    return {};
+}
+
+} // namespace
 
 QString nativePath(const QString& path)
 {
@@ -35,171 +74,147 @@ bool matchesPattern(const QString& name, const QString& pattern)
     return true;
 }
 
-namespace {
-
-// Calls back for every entry of the pattern's folder whose name matches its last part.
-template <class Visit> void forEachMatch(const QString& pattern, Visit visit)
+Result<QList<FolderEntry>> listFolder(const QString& folder)
 {
-    const QString native = nativePath(pattern);
-    const qsizetype slash = native.lastIndexOf(u'/');
-    const QString folder = slash < 0 ? QStringLiteral(".") : native.left(slash + 1);
-    const QString namePattern = native.mid(slash + 1);
-
-    QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::System);
-    while (entries.hasNext()) {
-        entries.next();
-        if (matchesPattern(entries.fileName(), namePattern))
-            visit(entries);
+    const QByteArray path = encodedPath(folder.isEmpty() ? QStringLiteral(".") : folder);
+    DIR* dir = ::opendir(path.constData());
+    if (!dir) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return QList<FolderEntry>();
+        return Result<QList<FolderEntry>>::failure(systemError(errno));
     }
-}
-
-} // namespace
-
-int countFolders(const QString& pattern)
-{
-    int folders = 0;
-    forEachMatch(pattern, [&](const QDirIterator& entry) {
-        const QString name = entry.fileName();
-        if (name != u"." && name != u".." && entry.fileInfo().isDir())
-            ++folders;
+    QList<FolderEntry> entries;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) { // some file systems leave the kind to a stat
+            struct stat status = {};
+            isFolder = ::fstatat(::dirfd(dir), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       S_ISDIR(status.st_mode);
+        }
+        entries.append({QFile::decodeName(entry->d_name), isFolder});
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0)
+        return Result<QList<FolderEntry>>::failure(systemError(error));
+    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
+        const int order = QString::compare(a.name, b.name, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a.name < b.name;
     });
-    return folders;
-}
-
-FolderListing::FolderListing(const QString& pattern)
-{
-    forEachMatch(pattern, [this](const QDirIterator& entry) { m_names.append(entry.fileName()); });
-    std::sort(m_names.begin(), m_names.end(), [](const QString& a, const QString& b) {
-        const int order = QString::compare(a, b, Qt::CaseInsensitive);
-        return order != 0 ? order < 0 : a < b;
-    });
-}
-
-QString FolderListing::next()
-{
-    return m_position < m_names.size() ? m_names[m_position++] : QString();
-}
-
-// isDir() and isFile() come from one stat of the entry; exists() would add a second call
-// to the file system, and a run makes these queries for every file of every card.
-
-Result<int> entryAttributes(const QString& path)
-{
-    const QFileInfo info(nativePath(path));
-    if (info.isDir())
-        return kFolderAttribute;
-    if (!info.isFile() && !info.exists())
-        return Result<int>::failure(QStringLiteral("no such file or folder"));
-    return 0;
+    return entries;
 }
 
 Result<qint64> fileLength(const QString& path)
 {
-    const QFileInfo info(nativePath(path));
-    if (info.isFile())
-        return info.size();
-    return Result<qint64>::failure(info.isDir() ? QStringLiteral("it is a folder")
-                                                : QStringLiteral("no such file"));
+    struct stat status = {};
+    if (::stat(encodedPath(path).constData(), &status) != 0)
+        return Result<qint64>::failure(systemError(errno));
+    if (!S_ISREG(status.st_mode))
+        return Result<qint64>::failure(QStringLiteral("it is not a file"));
+    return qint64(status.st_size);
 }
-
-namespace {
-// The mode bits only: WriteUser reflects what the current user may do, and root may do all.
-constexpr QFile::Permissions kAnyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
-} // namespace
-
-#ifdef Q_OS_UNIX
-namespace {
-
-QString systemError(int error)
-{
-    return QString::fromStdString(std::generic_category().message(error));
-}
-
-// Writes the whole file under a new name beside the target, then renames it over the target.
-// Plain system calls: a large download stores thousands of files, and each call saved counts.
-Status writeBesideAndRename(const QFileInfo& target, const QByteArray& bytes)
-{
-    const QByteArray targetName = QFile::encodeName(target.filePath());
-    const QByteArray partName = QFile::encodeName(
-        target.dir().filePath(QStringLiteral(".%1.kx-part").arg(target.fileName())));
-    struct stat former = {};
-    const bool replacing = ::stat(targetName.constData(), &former) == 0;
-    const auto open = [&] {
-        return ::open(partName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    };
-    int file = open();
-    if (file < 0 && errno == EEXIST) { // left over by an interrupted store
-        ::unlink(partName.constData());
-        file = open();
-    }
-    if (file < 0)
-        return Status::failure(errno == ENOENT ? QStringLiteral("the folder does not exist")
-                                               : systemError(errno));
-
-    int error = 0;
-    for (qsizetype written = 0; written < bytes.size() && !error;) {
-        const ssize_t count =
-            ::write(file, bytes.constData() + written, size_t(bytes.size() - written));
-        if (count > 0)
-            written += count;
-        else if (count < 0 && errno != EINTR)
-            error = errno;
-    }
-    // A replaced file keeps its permissions; a new one gets what the user's umask allows.
-    if (!error && replacing && ::fchmod(file, former.st_mode & 07777) != 0)
-        error = errno;
-    if (::close(file) != 0 && !error)
-        error = errno;
-    if (!error && ::rename(partName.constData(), targetName.constData()) != 0)
-        error = errno;
-    if (error) {
-        ::unlink(partName.constData());
-        return Status::failure(systemError(error));
-    }
-    return {};
-}
-
-} // namespace
-#endif
 
 Status writeWholeFile(const QString& path, const QByteArray& bytes)
 {
-    const QFileInfo info(nativePath(path));
-    if (info.isDir())
+    const QByteArray target = encodedPath(path);
+    struct stat former = {};
+    const bool replacing = ::lstat(target.constData(), &former) == 0;
+    if (replacing && S_ISDIR(former.st_mode))
         return Status::failure(QStringLiteral("a folder has that name"));
     // Judged from the permission bits, not from access(): a read-only file must stay
     // untouched even for an administrator, and the rename would silently replace it.
-    if (info.exists() && !(info.permissions() & kAnyWrite))
+    if (replacing && S_ISREG(former.st_mode) && !(former.st_mode & 0222))
         return Status::failure(QStringLiteral("the file is read-only"));
+    const QByteArray folder = folderOf(target);
+    struct stat folderStatus = {};
+    if (::lstat(folder.constData(), &folderStatus) != 0)
+        return Status::failure(errno == ENOENT ? QStringLiteral("the folder does not exist")
+                                               : systemError(errno));
+    if (S_ISLNK(folderStatus.st_mode))
+        return Status::failure(QStringLiteral("the card folder is a link to another place"));
 
-#ifdef Q_OS_UNIX
     // Written beside the target and renamed over it once complete, so that a failure at any
-    // point leaves the former file as it was. Not synced to disk: every card file can be
-    // fetched again, and a sync per file would double the time of a large download.
-    return writeBesideAndRename(info, bytes);
-#else
-    if (!info.dir().exists())
-        return Status::failure(QStringLiteral("the folder does not exist"));
-    QSaveFile file(info.filePath());
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return Status::failure(file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return Status::failure(reason);
+    // point leaves the former file as it was. The process id keeps two copies of the program
+    // apart. Not synced to disk: every card file can be fetched again, and a sync per file
+    // would double the time of a large download.
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray part = target.left(slash + 1) + '.' + target.mid(slash + 1) + '.' +
+                            QByteArray::number(qint64(::getpid())) + ".kx-part";
+    const auto open = [&] {
+        return ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    };
+    int file = open();
+    if (file < 0 && errno == EEXIST) { // left by a store of this process id that was killed
+        ::unlink(part.constData());
+        file = open();
     }
-    if (!file.commit())
-        return Status::failure(file.errorString());
-    return {};
-#endif
+    if (file < 0)
+        return Status::failure(systemError(errno));
+
+    Status written = writeAll(file, bytes.constData(), bytes.size());
+    // A replaced file keeps its permissions, but never set-user-ID or set-group-ID bits; a link
+    // or anything else in the file's place gives none of its own.
+    if (written && replacing && S_ISREG(former.st_mode) &&
+        ::fchmod(file, former.st_mode & 0777) != 0)
+        written = Status::failure(systemError(errno));
+    if (::close(file) != 0 && written)
+        written = Status::failure(systemError(errno));
+    if (written && ::rename(part.constData(), target.constData()) != 0)
+        written = Status::failure(systemError(errno));
+    if (!written)
+        ::unlink(part.constData());
+    return written;
 }
 
-// Stateless, so that a broken character at the end of one line cannot spill into the next.
-TextFile::TextFile()
-    : m_encoder(QStringConverter::System, QStringConverter::Flag::Stateless),
-      m_decoder(QStringConverter::System, QStringConverter::Flag::Stateless)
-{}
+void removeLeftoverParts(const QString& folder)
+{
+    DIR* dir = ::opendir(encodedPath(folder).constData());
+    if (!dir)
+        return;
+    static constexpr char kPartEnd[] = ".kx-part";
+    constexpr std::size_t kPartEndLength = sizeof(kPartEnd) - 1;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::size_t length = std::strlen(entry->d_name);
+        if (entry->d_name[0] == '.' && length > kPartEndLength &&
+            std::strcmp(entry->d_name + length - kPartEndLength, kPartEnd) == 0)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+void failWritesPastFileSizeLimit()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+FolderLock::FolderLock() = default;
+FolderLock::~FolderLock() = default;
+
+Status FolderLock::lock(const QString& folder)
+{
+    m_lock = std::make_unique<QLockFile>(nativePath(folder) + QStringLiteral("/.kx-update.lock"));
+    m_lock->setStaleLockTime(0); // only a lock whose copy is gone is stale, however old
+    if (m_lock->tryLock(0) || m_lock->error() != QLockFile::LockFailedError)
+        return {};
+    m_lock.reset();
+    return Status::failure(QStringLiteral("another update of this data folder is running"));
+}
+
+void FolderLock::unlock()
+{
+    m_lock.reset();
+}
+
+QByteArray textFileBytes(const QStringList& lines)
+{
+    QByteArray bytes;
+    for (const QString& line : lines)
+        bytes += line.toLocal8Bit() + "\r\n";
+    return bytes;
+}
 
 TextFile::~TextFile()
 {
@@ -209,41 +224,54 @@ TextFile::~TextFile()
 Status TextFile::open(const QString& path, Mode mode)
 {
     (void)close();
-    m_writeFailed = false;
-    const QString native = nativePath(path);
-    if (QFileInfo(native).isDir())
-        return Status::failure(QStringLiteral("a folder has that name"));
-    m_file.setFileName(native);
-    QIODevice::OpenMode openMode = QIODevice::ReadOnly;
-    if (mode == Mode::Output)
-        openMode = QIODevice::WriteOnly | QIODevice::Truncate;
-    else if (mode == Mode::Append)
-        openMode = QIODevice::WriteOnly | QIODevice::Append;
-    if (!m_file.open(openMode))
-        return Status::failure(m_file.errorString());
+    const QByteArray native = encodedPath(path);
+    struct stat existing = {};
+    if (::stat(native.constData(), &existing) == 0 && !S_ISREG(existing.st_mode))
+        return Status::failure(S_ISDIR(existing.st_mode)
+                                   ? QStringLiteral("a folder has that name")
+                                   : QStringLiteral("it is not a regular file"));
+    // Non-blocking, so that a pipe in the file's place cannot hold the program up; a regular
+    // file ignores the flag.
+    const int flags = (mode == Mode::Input ? O_RDONLY : O_WRONLY | O_CREAT | O_APPEND) | O_CLOEXEC |
+                      O_NOCTTY | O_NONBLOCK;
+    const int fd = ::open(native.constData(), flags, 0666);
+    if (fd < 0)
+        return Status::failure(systemError(errno));
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return Status::failure(QStringLiteral("it is not a regular file"));
+    }
+    m_fd = fd;
+    if (mode == Mode::Input) {
+        m_input.resize(kMaxTextFileRead);
+        qsizetype filled = 0;
+        while (filled < m_input.size()) {
+            const ssize_t count =
+                ::read(fd, m_input.data() + filled, size_t(m_input.size() - filled));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0) {
+                const QString reason = systemError(errno);
+                (void)close();
+                return Status::failure(reason);
+            }
+            if (count == 0)
+                break;
+            filled += count;
+        }
+        m_input.truncate(filled);
+        m_inputPosition = 0;
+    }
     return {};
-}
-
-bool TextFile::isOpen() const
-{
-    return m_file.isOpen();
-}
-
-QString TextFile::failure(const QString& what) const
-{
-    return m_file.isOpen() ? m_file.errorString() : what;
 }
 
 Status TextFile::write(const QString& text)
 {
-    if (!m_file.isOpen() || !m_file.isWritable())
-        return Status::failure(QStringLiteral("the file is not open for writing"));
-    const QByteArray bytes = m_encoder(text);
-    if (m_file.write(bytes) != bytes.size()) {
-        m_writeFailed = true;
-        return Status::failure(failure(QStringLiteral("write failed")));
-    }
-    return {};
+    if (m_fd < 0)
+        return Status::failure(QStringLiteral("the file is not open"));
+    const QByteArray bytes = text.toLocal8Bit();
+    return writeAll(m_fd, bytes.constData(), bytes.size());
 }
 
 Status TextFile::writeLine(const QString& text)
@@ -256,38 +284,29 @@ Status TextFile::writeOpenLine(const QString& text)
     return write(text);
 }
 
-Result<QString> TextFile::readLine(qsizetype maxLength)
+Result<QString> TextFile::readLine()
 {
-    if (!m_file.isOpen() || !m_file.isReadable())
-        return Result<QString>::failure(QStringLiteral("the file is not open for reading"));
-    if (m_file.atEnd())
+    if (m_inputPosition >= m_input.size())
         return Result<QString>::failure(QStringLiteral("read past the last line"));
-    QByteArray line;
-    char c = 0;
-    while (m_file.getChar(&c)) {
-        if (c == '\n')
-            break;
-        if (c == '\r') {
-            char following = 0;
-            if (m_file.peek(&following, 1) == 1 && following == '\n')
-                m_file.getChar(&following);
-            break;
-        }
-        if (line.size() >= maxLength)
-            return Result<QString>::failure(QStringLiteral("a line is too long"));
-        line.append(c);
-    }
-    return QString(m_decoder(line));
+    qsizetype end = m_inputPosition;
+    while (end < m_input.size() && m_input[end] != '\n' && m_input[end] != '\r')
+        ++end;
+    const QByteArray line = m_input.mid(m_inputPosition, end - m_inputPosition);
+    if (end < m_input.size() && m_input[end] == '\r' && end + 1 < m_input.size() &&
+        m_input[end + 1] == '\n')
+        ++end;
+    m_inputPosition = end + 1;
+    return QString::fromLocal8Bit(line);
 }
 
 Status TextFile::close()
 {
-    if (!m_file.isOpen())
+    if (m_fd < 0)
         return {};
-    const bool flushed = !m_file.isWritable() || m_file.flush();
-    const QString reason = m_file.errorString();
-    m_file.close();
-    if (!flushed || m_writeFailed)
-        return Status::failure(reason);
+    const int result = ::close(m_fd);
+    m_fd = -1;
+    m_input.clear();
+    if (result != 0)
+        return Status::failure(systemError(errno));
     return {};
 }

@@ -3,87 +3,101 @@
 #include "platform/Result.h"
 
 #include <QByteArray>
-#include <QFile>
+#include <QList>
 #include <QString>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <QStringList>
 
 #include <memory>
+
+class QLockFile;
 
 // File system services. Paths are written with "\" as separator everywhere in the program;
 // on systems whose separator is "/" every "\" is read as "/".
 
 QString nativePath(const QString& path);
 
-// The attribute bit that marks a folder.
-inline constexpr int kFolderAttribute = 16;
-
 // Whether a name matches a pattern in which each "?" stands for exactly one character.
 // Case is ignored.
 bool matchesPattern(const QString& name, const QString& pattern);
 
-// The entries of one folder whose names match the pattern's last part, files and folders
-// alike, sorted by name with case ignored. A folder that does not exist lists nothing.
-class FolderListing
+struct FolderEntry
 {
-public:
-    explicit FolderListing(const QString& pattern);
-    // The next name, or an empty string once the listing is exhausted.
-    QString next();
-
-private:
-    QStringList m_names;
-    qsizetype m_position = 0;
+    QString name;
+    // A real folder: a link, even one to a folder, is not one.
+    bool isFolder = false;
 };
 
-// How many folders match the pattern, "." and ".." left out.
-int countFolders(const QString& pattern);
+// The entries of a folder, "." and ".." left out, sorted by name with case ignored. A folder
+// that does not exist lists nothing; one that cannot be read fails.
+Result<QList<FolderEntry>> listFolder(const QString& folder);
 
-// The attribute bits of an entry (kFolderAttribute for a folder); fails for a missing entry.
-Result<int> entryAttributes(const QString& path);
-
-// The length of a file in bytes; fails for a missing entry or a folder.
+// The length of a file in bytes; fails for a missing entry or anything but a file.
 Result<qint64> fileLength(const QString& path);
 
 // Replaces the file's whole content with the bytes, or leaves the former file as it was.
-// Never creates a folder, and refuses a target that is read-only.
+// Never creates a folder, refuses a target that is read-only, and never writes through a link:
+// a link in the file's place is replaced by the file.
 Status writeWholeFile(const QString& path, const QByteArray& bytes);
 
+// Removes what stores in the folder that were killed part-way left behind.
+void removeLeftoverParts(const QString& folder);
+
+// A file-size limit makes a write fail instead of ending the program.
+void failWritesPastFileSizeLimit();
+
+// Keeps other copies of the program out of a folder while it is held; a lock left by a copy
+// that was killed is taken over.
+class FolderLock
+{
+public:
+    FolderLock();
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    // Fails only when another running copy holds the folder; a folder where no lock can be
+    // made (missing, read-only) is not locked, since nothing can be written there either.
+    Status lock(const QString& folder);
+    void unlock();
+
+private:
+    std::unique_ptr<QLockFile> m_lock;
+};
+
+// The lines as a text file holds them: the system's 8-bit encoding, CR LF after each.
+QByteArray textFileBytes(const QStringList& lines);
+
 // A sequential text file in the system's 8-bit encoding. Written lines end in CR LF; the
-// open-line form writes no line end, so that the next string continues the same line.
-// Reading accepts CR LF, LF or a lone CR as a line end.
+// open-line form writes no line end, so that the next string continues the same line. Each
+// write reaches the file at once. Only regular files are opened: a pipe, device or folder in
+// the file's place is refused without waiting on it.
 class TextFile
 {
 public:
     enum class Mode
     {
-        Output,
         Input,
         Append
     };
 
-    TextFile();
+    TextFile() = default;
     ~TextFile();
     TextFile(const TextFile&) = delete;
     TextFile& operator=(const TextFile&) = delete;
 
     Status open(const QString& path, Mode mode);
-    bool isOpen() const;
+    bool isOpen() const { return m_fd >= 0; }
     Status writeLine(const QString& text);
     Status writeOpenLine(const QString& text);
-    // The next line without its line end; fails past the last line and for a line longer
-    // than the limit (so that a stray huge file cannot exhaust memory).
-    Result<QString> readLine(qsizetype maxLength = 1 << 20);
-    // Writes out what is buffered and closes; safe to call on a closed file.
+    // The next line without its line end (CR LF, LF or a lone CR); fails past the last line.
+    Result<QString> readLine();
+    // Safe to call on a closed file.
     Status close();
 
 private:
     Status write(const QString& text);
-    QString failure(const QString& what) const;
 
-    QFile m_file;
-    QStringEncoder m_encoder;
-    QStringDecoder m_decoder;
-    bool m_writeFailed = false;
+    int m_fd = -1;
+    QByteArray m_input; // an input file is read whole: it is small, and capped
+    qsizetype m_inputPosition = 0;
 };

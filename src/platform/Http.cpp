@@ -4,174 +4,442 @@
 #include "platform/HeldUpdates.h"
 
 #include <QEventLoop>
-#include <QHash>
 #include <QNetworkProxyFactory>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
+#include <QUrl>
 
-#include <memory>
+#include <curl/curl.h>
+
+#include <cstring>
+#include <optional>
+#include <vector>
 
 namespace {
 
-// The system's proxy settings, looked up once per server: a lookup costs more than a
-// request on a fast line, and a run asks thousands of times for the same two servers.
-class SystemProxyFactory final : public QNetworkProxyFactory
+bool isTransientStatus(long status)
 {
-public:
-    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override
-    {
-        const QString server = query.url()
-                                   .adjusted(QUrl::RemovePath | QUrl::RemoveQuery |
-                                             QUrl::RemoveFragment | QUrl::RemoveUserInfo)
-                                   .toString();
-        auto known = m_known.constFind(server);
-        if (known == m_known.cend())
-            known = m_known.insert(server, systemProxyForQuery(query));
-        return *known;
+    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 ||
+           status == 504;
+}
+
+bool isTransientCode(CURLcode code)
+{
+    return code == CURLE_COULDNT_CONNECT || code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR ||
+           code == CURLE_GOT_NOTHING || code == CURLE_PARTIAL_FILE ||
+           code == CURLE_OPERATION_TIMEDOUT;
+}
+
+// Characters that cannot stand in a request line, and "#", which would end the address at a
+// fragment, are percent-encoded; everything else goes as built.
+QByteArray wireUrl(const QString& url)
+{
+    QByteArray wire;
+    for (const char c : url.toUtf8()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7f || c == '#')
+            wire += '%' + QByteArray::number(byte, 16).toUpper().rightJustified(2, '0');
+        else
+            wire += c;
     }
+    return wire;
+}
 
-private:
-    QHash<QString, QList<QNetworkProxy>> m_known;
-};
-
-QString statusFailure(const QNetworkReply& reply, int status)
+QByteArray headerValue(const QByteArray& line, const char* name)
 {
-    const QString phrase =
-        reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
-    return phrase.isEmpty() ? QStringLiteral("the server answered %1").arg(status)
-                            : QStringLiteral("the server answered %1 %2").arg(status).arg(phrase);
+    const qsizetype length = qsizetype(std::strlen(name));
+    if (line.size() <= length || line[length] != ':' ||
+        qstrnicmp(line.constData(), name, size_t(length)) != 0)
+        return {};
+    return line.mid(length + 1).trimmed();
 }
 
 } // namespace
+
+// One fetch, through all its tries.
+struct Fetcher::Transfer
+{
+    Fetcher* owner = nullptr;
+    Id id = 0;
+    QString url;
+    CURL* easy = nullptr;
+    curl_slist* headers = nullptr;
+    int tries = 0;
+    std::optional<Result<QByteArray>> result; // set once the fetch is over
+
+    // The answer of the current try.
+    QByteArray body;
+    qint64 announced = -1;
+    QString framingFault;
+    QString reasonPhrase;
+    long retryAfterSeconds = -1;
+    bool tooLarge = false;
+    char error[CURL_ERROR_SIZE] = {};
+
+    static size_t onBody(char* data, size_t size, size_t count, void* self)
+    {
+        auto& transfer = *static_cast<Transfer*>(self);
+        const auto length = qint64(size * count);
+        if (transfer.body.size() + length > transfer.owner->m_maxBodySize) {
+            transfer.tooLarge = true;
+            return 0; // ends the transfer
+        }
+        if (transfer.body.isEmpty() && transfer.announced > 0)
+            transfer.body.reserve(
+                qsizetype(std::min(transfer.announced, transfer.owner->m_maxBodySize)));
+        transfer.body.append(data, qsizetype(length));
+        transfer.owner->m_bytesHeld += length;
+        return size_t(length);
+    }
+
+    static size_t onHeader(char* data, size_t size, size_t count, void* self)
+    {
+        auto& transfer = *static_cast<Transfer*>(self);
+        const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
+        if (line.startsWith("HTTP/")) { // a new answer, after a redirect or a 100 Continue
+            transfer.announced = -1;
+            transfer.framingFault.clear();
+            transfer.retryAfterSeconds = -1;
+            transfer.reasonPhrase = QString::fromLatin1(line).section(u' ', 2).trimmed();
+        } else if (const QByteArray length = headerValue(line, "content-length");
+                   !length.isEmpty()) {
+            bool ok = false;
+            const qint64 value = length.toLongLong(&ok);
+            if (!ok || value < 0 || !std::all_of(length.begin(), length.end(), ::isdigit))
+                transfer.framingFault = QStringLiteral("the answer's length cannot be read");
+            else if (transfer.announced >= 0 && transfer.announced != value)
+                transfer.framingFault = QStringLiteral("the answer announces two lengths");
+            else
+                transfer.announced = value;
+        } else if (const QByteArray encoding = headerValue(line, "content-encoding");
+                   !encoding.isEmpty() && encoding.toLower() != "identity") {
+            transfer.framingFault =
+                QStringLiteral("the answer is encoded (%1)").arg(QString::fromLatin1(encoding));
+        } else if (const QByteArray after = headerValue(line, "retry-after"); !after.isEmpty()) {
+            bool ok = false;
+            const long seconds = after.toLong(&ok);
+            transfer.retryAfterSeconds = ok ? seconds : -1;
+        }
+        return size * count;
+    }
+};
+
+// The notifiers of one socket. Kept for the socket's number once made: a notifier must not be
+// deleted while it is signalling, and the system reuses socket numbers.
+struct Fetcher::Watch
+{
+    std::unique_ptr<QSocketNotifier> read;
+    std::unique_ptr<QSocketNotifier> write;
+};
 
 Fetcher::Fetcher(QObject* parent) : QObject(parent)
 {
+    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    Q_UNUSED(initialised);
+    m_multi = curl_multi_init();
+    curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &Fetcher::onSocket);
+    curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &Fetcher::onTimer);
+    curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 16L);
+
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] { socketAction(CURL_SOCKET_TIMEOUT, 0); });
     m_showHeldTimer.setSingleShot(true);
     m_showHeldTimer.setInterval(kDefaultPumpInterval);
     connect(&m_showHeldTimer, &QTimer::timeout, this, &showHeldUpdates);
-    m_manager.setProxyFactory(new SystemProxyFactory); // the manager owns it
 }
 
-void Fetcher::abort()
+Fetcher::~Fetcher()
 {
-    if (m_current) {
-        m_abortRequested = true;
-        m_current->abort();
+    for (auto& [id, transfer] : m_transfers) {
+        if (transfer->easy) {
+            curl_multi_remove_handle(m_multi, transfer->easy);
+            curl_easy_cleanup(transfer->easy);
+        }
+        curl_slist_free_all(transfer->headers);
     }
+    curl_multi_cleanup(m_multi);
 }
 
-namespace {
-
-bool isRedirect(int status)
+int Fetcher::onSocket(void* /*easy*/, int socket, int what, void* self, void* /*watch*/)
 {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-} // namespace
-
-Result<QByteArray> Fetcher::fetch(const QString& url)
-{
-    using Failure = Result<QByteArray>;
-    QUrl target(url, QUrl::TolerantMode);
-    if (!target.isValid())
-        return Failure::failure(QStringLiteral("the address is not valid"));
-
-    m_abortRequested = false;
-    // Redirects are followed here rather than by Qt, so that each hop is checked the same way.
-    for (int redirects = 0;; ++redirects) {
-        Exchange exchange = get(target);
-        if (!exchange.failure.isEmpty())
-            return Failure::failure(exchange.failure);
-        if (!isRedirect(exchange.status))
-            return std::move(exchange.body);
-        if (redirects >= m_maxRedirects)
-            return Failure::failure(QStringLiteral("too many redirects"));
-        const QUrl next = target.resolved(exchange.location);
-        const QString scheme = next.scheme().toLower();
-        if (exchange.location.isEmpty() || (scheme != u"http" && scheme != u"https"))
-            return Failure::failure(
-                QStringLiteral("refused a redirect to %1").arg(next.toString()));
-        target = next;
-    }
-}
-
-Fetcher::Exchange Fetcher::get(const QUrl& target)
-{
-    QNetworkRequest request(target);
-    // Stored bytes must be exactly the served bytes, and their length checkable.
-    request.setRawHeader("Accept-Encoding", "identity");
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(int(m_transferTimeout.count()));
-
-    // Deleted here rather than by deleteLater(), which never runs inside a nested loop.
-    const std::unique_ptr<QNetworkReply> reply(m_manager.get(request));
-    m_current = reply.get();
-    Exchange exchange;
-    const auto failWith = [&](const QString& reason) {
-        if (exchange.failure.isEmpty())
-            exchange.failure = reason;
-        reply->abort();
+    auto& fetcher = *static_cast<Fetcher*>(self);
+    std::unique_ptr<Watch>& watch = fetcher.m_watches[socket];
+    if (!watch)
+        watch = std::make_unique<Watch>();
+    const auto want = [&](std::unique_ptr<QSocketNotifier>& notifier, QSocketNotifier::Type type,
+                          bool wanted, int event) {
+        if (!notifier && wanted) {
+            notifier = std::make_unique<QSocketNotifier>(socket, type);
+            QObject::connect(notifier.get(), &QSocketNotifier::activated, &fetcher,
+                             [&fetcher, socket, event] { fetcher.socketAction(socket, event); });
+        }
+        if (notifier)
+            notifier->setEnabled(wanted);
     };
+    const bool remove = what == CURL_POLL_REMOVE;
+    want(watch->read, QSocketNotifier::Read, !remove && (what & CURL_POLL_IN), CURL_CSELECT_IN);
+    want(watch->write, QSocketNotifier::Write, !remove && (what & CURL_POLL_OUT), CURL_CSELECT_OUT);
+    return 0;
+}
+
+int Fetcher::onTimer(void* /*multi*/, long timeoutMs, void* self)
+{
+    auto& fetcher = *static_cast<Fetcher*>(self);
+    if (timeoutMs < 0)
+        fetcher.m_timer.stop();
+    else
+        fetcher.m_timer.start(int(timeoutMs));
+    return 0;
+}
+
+void Fetcher::socketAction(int socket, int events)
+{
+    int running = 0;
+    curl_multi_socket_action(m_multi, socket, events, &running);
+    collectFinished();
+}
+
+void Fetcher::collectFinished()
+{
+    // Collected first: finishing one may start others, which must not disturb this reading.
+    std::vector<std::pair<Id, CURLcode>> done;
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(m_multi, &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        Transfer* transfer = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
+        done.emplace_back(transfer->id, message->data.result);
+    }
+    for (const auto& [id, code] : done) {
+        if (const auto found = m_transfers.find(id); found != m_transfers.end())
+            complete(*found->second, code);
+    }
+}
+
+QString Fetcher::proxyFor(const QString& url)
+{
+    const QUrl address(url);
+    const QString origin =
+        address.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment).toString();
+    auto known = m_proxies.constFind(origin);
+    if (known == m_proxies.cend()) {
+        QString proxy;
+        const QList<QNetworkProxy> proxies =
+            QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(address));
+        if (!proxies.isEmpty() && (proxies.first().type() == QNetworkProxy::HttpProxy ||
+                                   proxies.first().type() == QNetworkProxy::Socks5Proxy)) {
+            const QNetworkProxy& chosen = proxies.first();
+            proxy = QStringLiteral("%1://%2:%3")
+                        .arg(chosen.type() == QNetworkProxy::HttpProxy ? "http" : "socks5h",
+                             chosen.hostName())
+                        .arg(chosen.port());
+        }
+        known = m_proxies.insert(origin, proxy);
+    }
+    return *known;
+}
+
+Fetcher::Id Fetcher::start(const QString& url)
+{
+    auto transfer = std::make_unique<Transfer>();
+    transfer->owner = this;
+    transfer->id = m_nextId++;
+    transfer->url = url;
+    transfer->headers = curl_slist_append(nullptr, "Accept-Encoding: identity");
+    Transfer& started = *transfer;
+    m_transfers.emplace(started.id, std::move(transfer));
+    begin(started);
+    return started.id;
+}
+
+void Fetcher::begin(Transfer& transfer)
+{
+    ++transfer.tries;
+    m_bytesHeld -= transfer.body.size();
+    transfer.body = QByteArray();
+    transfer.announced = -1;
+    transfer.framingFault.clear();
+    transfer.reasonPhrase.clear();
+    transfer.retryAfterSeconds = -1;
+    transfer.tooLarge = false;
+    transfer.error[0] = '\0';
+
+    CURL* easy = curl_easy_init();
+    transfer.easy = easy;
+    curl_easy_setopt(easy, CURLOPT_URL, wireUrl(transfer.url).constData());
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, &transfer);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.error);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.headers);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, long(kMaxRedirects));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1024L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(m_transferTimeout.count()));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(m_transferTimeout.count()));
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_maxBodySize));
+    curl_easy_setopt(easy, CURLOPT_PROXY, proxyFor(transfer.url).toUtf8().constData());
+    curl_multi_add_handle(m_multi, easy);
+}
+
+void Fetcher::complete(Transfer& transfer, int resultCode)
+{
+    const auto code = CURLcode(resultCode);
+    long status = 0;
+    curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_multi_remove_handle(m_multi, transfer.easy);
+    curl_easy_cleanup(transfer.easy);
+    transfer.easy = nullptr;
+
+    QString failure;
+    bool transient = false;
     const QString tooLarge =
         QStringLiteral("the answer is larger than %1 bytes").arg(m_maxBodySize);
+    if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+        failure = tooLarge;
+    } else if (code != CURLE_OK) {
+        transient = isTransientCode(code);
+        switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+            failure = QStringLiteral("the server's name could not be found");
+            break;
+        case CURLE_COULDNT_CONNECT:
+            failure = QStringLiteral("could not connect to the server");
+            break;
+        case CURLE_OPERATION_TIMEDOUT:
+            failure = QStringLiteral("less than 1 KB arrived in %1 seconds")
+                          .arg(m_transferTimeout.count());
+            break;
+        case CURLE_PARTIAL_FILE:
+            failure = QStringLiteral("the answer was cut short");
+            break;
+        case CURLE_GOT_NOTHING:
+            failure = QStringLiteral("the server closed the connection without answering");
+            break;
+        case CURLE_TOO_MANY_REDIRECTS:
+            failure = QStringLiteral("too many redirects");
+            break;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            failure = QStringLiteral("refused an address that is neither http nor https");
+            break;
+        case CURLE_URL_MALFORMAT:
+            failure = QStringLiteral("the address is not valid");
+            break;
+        default:
+            failure = transfer.error[0] ? QString::fromLocal8Bit(transfer.error)
+                                        : QString::fromLatin1(curl_easy_strerror(code));
+        }
+    } else if (!transfer.framingFault.isEmpty()) {
+        failure = transfer.framingFault;
+    } else if (status != 200) {
+        transient = isTransientStatus(status);
+        failure = QStringLiteral("the server answered %1").arg(status);
+        if (!transfer.reasonPhrase.isEmpty())
+            failure += u' ' + transfer.reasonPhrase;
+    }
 
-    connect(reply.get(), &QNetworkReply::metaDataChanged, this, [&] {
-        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (announced.isValid() && announced.toLongLong() > m_maxBodySize)
-            failWith(tooLarge);
-    });
-    // The body stays in the reply until it is complete; only its size is watched.
-    connect(reply.get(), &QNetworkReply::readyRead, this, [&] {
-        if (reply->bytesAvailable() > m_maxBodySize)
-            failWith(tooLarge);
-    });
+    if (failure.isEmpty()) {
+        settle(transfer, std::move(transfer.body));
+        return;
+    }
+    if (transient && transfer.tries <= m_retryDelays.size()) {
+        std::chrono::milliseconds delay = m_retryDelays[transfer.tries - 1];
+        if (transfer.retryAfterSeconds >= 0 && transfer.retryAfterSeconds <= 60)
+            delay = std::chrono::seconds(transfer.retryAfterSeconds);
+        emit retrying(transfer.url, failure, delay);
+        QTimer::singleShot(delay, this, [this, id = transfer.id] {
+            const auto found = m_transfers.find(id);
+            if (found != m_transfers.end() && !found->second->result)
+                begin(*found->second);
+        });
+        return;
+    }
+    if (transfer.tries > 1)
+        failure += QStringLiteral(" (%1 tries)").arg(transfer.tries);
+    settle(transfer, Result<QByteArray>::failure(failure));
+}
 
-    if (!reply->isFinished()) {
+void Fetcher::settle(Transfer& transfer, Result<QByteArray> result)
+{
+    if (!result) {
+        m_bytesHeld -= transfer.body.size();
+        transfer.body = QByteArray();
+    }
+    transfer.result = std::move(result);
+    emit finished(transfer.id);
+}
+
+bool Fetcher::isFinished(Id id) const
+{
+    const auto found = m_transfers.find(id);
+    return found == m_transfers.end() || found->second->result.has_value();
+}
+
+Result<QByteArray> Fetcher::take(Id id)
+{
+    if (m_transfers.find(id) == m_transfers.end())
+        return Result<QByteArray>::failure(QStringLiteral("the download was cancelled"));
+    if (!isFinished(id)) {
         QEventLoop loop;
-        connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        const QMetaObject::Connection done =
+            connect(this, &Fetcher::finished, &loop, [&](Id finished) {
+                if (finished == id)
+                    loop.quit();
+            });
         // A download that takes a moment shows what the run held back before it.
         m_showHeldTimer.start();
         loop.exec();
         m_showHeldTimer.stop();
-        if (!reply->isFinished())
-            failWith(QStringLiteral("the program is closing"));
+        disconnect(done);
     }
-    m_current = nullptr;
-    if (!exchange.failure.isEmpty())
-        return exchange;
-    if (m_abortRequested) {
-        exchange.failure = QStringLiteral("the download was cancelled");
-        return exchange;
-    }
-    if (reply->isReadable())
-        exchange.body = reply->readAll();
-    exchange.failure = checkAnswer(*reply, exchange);
-    return exchange;
+    const auto found = m_transfers.find(id);
+    if (found == m_transfers.end() || !found->second->result)
+        return Result<QByteArray>::failure(QStringLiteral("the program is closing"));
+    Result<QByteArray> result = std::move(*found->second->result);
+    if (result)
+        m_bytesHeld -= result.value().size();
+    curl_slist_free_all(found->second->headers);
+    m_transfers.erase(found);
+    return result;
 }
 
-QString Fetcher::checkAnswer(const QNetworkReply& reply, Exchange& exchange) const
+void Fetcher::discard(Id id)
 {
-    if (reply.error() == QNetworkReply::OperationCanceledError)
-        return QStringLiteral("no data arrived for %1 seconds")
-            .arg(double(m_transferTimeout.count()) / 1000.0);
-    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    exchange.status = status.toInt();
-    if (status.isValid() && isRedirect(exchange.status)) {
-        exchange.location = reply.header(QNetworkRequest::LocationHeader).toUrl();
-        return {};
+    const auto found = m_transfers.find(id);
+    if (found == m_transfers.end())
+        return;
+    Transfer& transfer = *found->second;
+    if (transfer.easy) {
+        curl_multi_remove_handle(m_multi, transfer.easy);
+        curl_easy_cleanup(transfer.easy);
     }
-    if (status.isValid() && (exchange.status < 200 || exchange.status > 299))
-        return statusFailure(reply, exchange.status);
-    if (reply.error() != QNetworkReply::NoError)
-        return reply.errorString();
-    if (!status.isValid())
-        return QStringLiteral("the server sent no HTTP answer");
-    const QVariant announced = reply.header(QNetworkRequest::ContentLengthHeader);
-    if (announced.isValid() && announced.toLongLong() != exchange.body.size())
-        return QStringLiteral("the answer was cut short (%1 of %2 bytes)")
-            .arg(exchange.body.size())
-            .arg(announced.toLongLong());
-    return {};
+    m_bytesHeld -= transfer.body.size();
+    if (transfer.result && *transfer.result)
+        m_bytesHeld -= transfer.result->value().size();
+    curl_slist_free_all(transfer.headers);
+    m_transfers.erase(found);
+}
+
+void Fetcher::abort()
+{
+    std::vector<Id> underWay;
+    for (const auto& [id, transfer] : m_transfers) {
+        if (!transfer->result)
+            underWay.push_back(id);
+    }
+    for (const Id id : underWay) {
+        Transfer& transfer = *m_transfers.at(id);
+        if (transfer.easy) {
+            curl_multi_remove_handle(m_multi, transfer.easy);
+            curl_easy_cleanup(transfer.easy);
+            transfer.easy = nullptr;
+        }
+        settle(transfer, Result<QByteArray>::failure(QStringLiteral("the download was cancelled")));
+    }
 }

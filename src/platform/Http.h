@@ -3,61 +3,89 @@
 #include "platform/Result.h"
 
 #include <QByteArray>
-#include <QNetworkAccessManager>
+#include <QHash>
+#include <QList>
 #include <QObject>
-#include <QPointer>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
-#include <QUrl>
 
 #include <chrono>
+#include <memory>
+#include <unordered_map>
 
-class QNetworkReply;
-
-// Fetches whole HTTP bodies one at a time over kept-alive connections. While it waits for a
-// body the window keeps handling its events.
+// Fetches whole HTTP bodies over libcurl, any number at once, driven from the Qt event loop.
+// While the program waits for a body the window keeps handling its events.
 //
-// A fetch fails on a network error, an HTTP status other than 2xx after redirects, a body
-// shorter than announced, no data for the transfer time-out, or a body over the size cap.
+// A fetch succeeds only with status 200 and a well-framed body, after at most 10 redirects to
+// http or https addresses. It fails on a network error, any other status, a body whose framing
+// is broken (a Content-Length that cannot be read or that disagrees with itself or with the
+// body, a bad chunk, an encoded body), a body over the size cap, or a body slower than 1 KB in
+// the transfer time-out. Transient failures (a refused or dropped connection, a stall, status
+// 408, 429, 500, 502, 503 or 504) are tried again after a pause.
 class Fetcher final : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr std::chrono::milliseconds kDefaultTransferTimeout{60'000};
+    using Id = quint64;
+
+    static constexpr std::chrono::seconds kDefaultTransferTimeout{60};
     static constexpr qint64 kDefaultMaxBodySize = qint64(256) << 20;
-    static constexpr int kDefaultMaxRedirects = 10;
+    static constexpr int kMaxRedirects = 10;
 
     explicit Fetcher(QObject* parent = nullptr);
+    ~Fetcher() override;
 
-    // The URL is taken as built: characters that cannot stand in a request are
-    // percent-encoded on the wire, the rest is sent as it is.
-    Result<QByteArray> fetch(const QString& url);
+    // Starts fetching the URL as built: characters that cannot stand in a request, and "#",
+    // are percent-encoded on the wire, the rest is sent as it is.
+    Id start(const QString& url);
+    bool isFinished(Id id) const;
+    // Waits until the fetch is complete, then hands its body over and forgets it.
+    Result<QByteArray> take(Id id);
+    // Ends the fetch if it is under way and forgets it.
+    void discard(Id id);
+    // start() and take() in one.
+    Result<QByteArray> fetch(const QString& url) { return take(start(url)); }
+    // Bytes of bodies held: arrived, or arriving, and not yet taken.
+    qint64 bytesHeld() const { return m_bytesHeld; }
 
-    // Ends the fetch under way, if any; it fails and nothing of it is returned.
+    // Ends every fetch under way; each fails and nothing of it is returned.
     void abort();
 
-    void setTransferTimeout(std::chrono::milliseconds timeout) { m_transferTimeout = timeout; }
+    void setTransferTimeout(std::chrono::seconds timeout) { m_transferTimeout = timeout; }
     void setMaxBodySize(qint64 bytes) { m_maxBodySize = bytes; }
-    void setMaxRedirects(int count) { m_maxRedirects = count; }
+    // The pauses before each further try; their count is the number of further tries.
+    void setRetryDelays(QList<std::chrono::milliseconds> delays) { m_retryDelays = delays; }
+
+signals:
+    void finished(Fetcher::Id id);
+    // A try failed and the fetch is tried again after the delay.
+    void retrying(const QString& url, const QString& reason, std::chrono::milliseconds delay);
 
 private:
-    // One request and its answer.
-    struct Exchange
-    {
-        QString failure;
-        int status = 0;
-        QUrl location;
-        QByteArray body;
-    };
-    Exchange get(const QUrl& target);
-    QString checkAnswer(const QNetworkReply& reply, Exchange& exchange) const;
+    struct Transfer;
+    struct Watch;
 
-    QNetworkAccessManager m_manager;
+    static int onSocket(void* easy, int socket, int what, void* self, void* watch);
+    static int onTimer(void* multi, long timeoutMs, void* self);
+    void socketAction(int socket, int events);
+    void collectFinished();
+    void begin(Transfer& transfer);
+    void complete(Transfer& transfer, int code);
+    void settle(Transfer& transfer, Result<QByteArray> result);
+    QString proxyFor(const QString& url);
+
+    void* m_multi = nullptr;
+    QTimer m_timer;
     QTimer m_showHeldTimer;
-    QPointer<QNetworkReply> m_current;
-    bool m_abortRequested = false;
-    std::chrono::milliseconds m_transferTimeout = kDefaultTransferTimeout;
+    std::unordered_map<int, std::unique_ptr<Watch>> m_watches;
+    std::unordered_map<Id, std::unique_ptr<Transfer>> m_transfers;
+    QHash<QString, QString> m_proxies;
+    Id m_nextId = 1;
+    qint64 m_bytesHeld = 0;
+    std::chrono::seconds m_transferTimeout = kDefaultTransferTimeout;
     qint64 m_maxBodySize = kDefaultMaxBodySize;
-    int m_maxRedirects = kDefaultMaxRedirects;
+    QList<std::chrono::milliseconds> m_retryDelays{std::chrono::seconds(1), std::chrono::seconds(2),
+                                                   std::chrono::seconds(4)};
 };

@@ -20,6 +20,7 @@ RunProgress::RunProgress(QProgressBar* bar, Elapsed elapsed)
 void RunProgress::start()
 {
     m_clock.start();
+    m_finished = false;
     m_total = 0;
     m_done = 0;
     m_bar->setTextVisible(true);
@@ -40,6 +41,12 @@ void RunProgress::cardDone()
 
 void RunProgress::finish()
 {
+    m_finished = true;
+    show();
+}
+
+void RunProgress::clear()
+{
     holdUntilShown(m_bar, [] {}); // drop a count still held
     m_bar->reset();
     m_bar->setFormat(kCardsFormat);
@@ -49,7 +56,7 @@ void RunProgress::finish()
 QString RunProgress::timeLeft() const
 {
     const qint64 elapsed = m_elapsed();
-    if (elapsed < kEstimateAfterMs || m_done == 0 || m_done >= m_total)
+    if (m_finished || elapsed < kEstimateAfterMs || m_done == 0 || m_done >= m_total)
         return {};
     const qint64 secondsLeft = elapsed * (m_total - m_done) / m_done / 1000;
     if (secondsLeft < 60)

@@ -7,7 +7,8 @@
 class QProgressBar;
 
 // Shows in the progress bar how many cards of the run are done out of how many, and once a
-// minute has passed, about how long the rest will take. Idle and empty outside a run.
+// minute has passed, about how long the rest will take. After a run it keeps the count the run
+// reached until it is cleared.
 class RunProgress
 {
 public:
@@ -22,8 +23,10 @@ public:
     // More cards are to be updated in this run.
     void addCards(int count);
     void cardDone();
-    // Idle and empty again.
+    // The run is over: the count it reached stays.
     void finish();
+    // Idle and empty again.
+    void clear();
 
 private:
     void show();
@@ -34,4 +37,5 @@ private:
     QElapsedTimer m_clock;
     int m_total = 0;
     int m_done = 0;
+    bool m_finished = false;
 };

@@ -1,13 +1,14 @@
 #include "run/UpdateRun.h"
 
+#include "cards/AssetKinds.h"
+#include "cards/FetchAhead.h"
 #include "cards/UpdateCard.h"
+#include "log/RunLog.h"
 #include "platform/CheckValue.h"
 #include "platform/Clock.h"
 #include "platform/EventPump.h"
 #include "platform/Files.h"
 #include "platform/HeldUpdates.h"
-#include "platform/MessageBox.h"
-#include "run/RunLog.h"
 #include "run/RunProgress.h"
 #include "ui_Form1.h"
 
@@ -16,30 +17,94 @@
 namespace {
 
 const QString kDone = QStringLiteral("DONE !");
+const QString kCardPatternTail = QStringLiteral("????");
+// Card folders begin with one of these letters, and are visited in this order.
+constexpr char kFirstCardLetter = 'A';
+constexpr char kLastCardLetter = 'D';
 
-Status stopIfClosing(const RunContext& run)
+// A name that can only stand for a folder directly inside the data folder, and that keeps the
+// run log's lines whole.
+bool isCardFolderName(const QString& name)
 {
-    return run.stopRequested ? Status::failure(windowClosedReason()) : Status();
+    if (name == u"." || name == u"..")
+        return false;
+    return std::none_of(name.begin(), name.end(), [](QChar c) {
+        return c == u'\\' || c == u'/' || c.unicode() < 0x20 || c.unicode() == 0x7f;
+    });
 }
 
-const QString kCardPatternTail = QStringLiteral("????");
-
-// The card folders the walk will visit, for the progress bar.
-int countCardFolders(const QString& dataPath)
+// The entries of the data folder that the walk takes as card folders of one letter.
+bool isCardOf(const FolderEntry& entry, const QString& sPattern)
 {
-    int folders = 0;
-    for (const char letter : {'A', 'B', 'C', 'D'})
-        folders += countFolders(dataPath + QChar(letter) + kCardPatternTail);
-    return folders;
+    return entry.isFolder && isCardFolderName(entry.name) && matchesPattern(entry.name, sPattern);
+}
+
+// Every card folder from "A" to "D", in walk order. Anything else in the data folder (files,
+// links, entries that cannot be read, odd names) is passed over.
+Status walkAllCards(RunContext& run)
+{
+    FormState& state = run.state;
+    const Result<QList<FolderEntry>> listed = listFolder(state.sDataPath);
+    if (!listed)
+        return Status::failure(
+            QStringLiteral("could not read %1: %2").arg(state.sDataPath, listed.error()));
+    const QList<FolderEntry>& entries = listed.value();
+
+    QStringList cards;
+    for (std::int16_t iLetter = kFirstCardLetter; iLetter <= kLastCardLetter; ++iLetter) {
+        for (const FolderEntry& entry : entries) {
+            if (isCardOf(entry, QChar(iLetter) + kCardPatternTail))
+                cards << entry.name;
+        }
+    }
+    run.progress.addCards(int(cards.size()));
+    run.fetches.planCards(run, cards);
+
+    int cardIndex = 0;
+    for (std::int16_t iLetter = kFirstCardLetter; iLetter <= kLastCardLetter; ++iLetter) {
+        const QString sLetter = QChar(iLetter);
+        const QString sPattern = sLetter + kCardPatternTail;
+        for (const FolderEntry& entry : entries) {
+            if (!matchesPattern(entry.name, sPattern))
+                continue;
+            const QString& sCard = entry.name;
+            if (isCardOf(entry, sPattern)) {
+                if (Status written = run.log.writeCardNameLine(sCard); !written)
+                    return written;
+                run.fetches.reachedCard(cardIndex++);
+                if (Status updated = UpdateCard(run, sCard); !updated)
+                    return updated;
+                run.progress.cardDone();
+            }
+            if (Status going = pumpEvents(run); !going)
+                return going;
+        }
+    }
+    return {};
+}
+
+Status updateOneCard(RunContext& run)
+{
+    showHeldUpdates(); // the card the walk showed last is the one read here
+    const QString sCard = trimSpaces(run.ui.Text3->text());
+    if (!isCardFolderName(sCard))
+        return Status::failure(QStringLiteral("%1 is not a card folder name").arg(sCard));
+    run.progress.addCards(1);
+    run.fetches.planCards(run, {sCard});
+    if (Status updated = UpdateCard(run, sCard); !updated)
+        return updated;
+    run.progress.cardDone();
+    return {};
 }
 
 // The logged part of a run: the header, the cards of "A" to "D" and then the one card, the
-// footer.
+// footer. The data folder is held against other copies of the program meanwhile.
 Status updateCards(RunContext& run)
 {
-    Ui::Form1& ui = run.ui;
     FormState& state = run.state;
-
+    FolderLock lock;
+    if (Status locked = lock.lock(state.sDataPath); !locked)
+        return locked;
     if (Status opened = run.log.open(); !opened)
         return opened;
     state.sStarted = Clock::stamp();
@@ -47,43 +112,13 @@ Status updateCards(RunContext& run)
         return written;
     run.progress.start();
 
-    if (ui.oWhat_0->isChecked()) {
-        run.progress.addCards(countCardFolders(state.sDataPath));
-        for (std::int16_t iLetter = 'A'; iLetter <= 'D'; ++iLetter) {
-            const QString sLetter = QChar(iLetter);
-            const QString sPattern = state.sDataPath + sLetter + kCardPatternTail;
-            FolderListing listing(sPattern);
-            QString sCard = listing.next();
-            while (!sCard.isEmpty()) {
-                if (sCard != u"." && sCard != u"..") {
-                    const Result<int> attributes = entryAttributes(state.sDataPath + sCard);
-                    if (!attributes)
-                        return Status::failure(
-                            QStringLiteral("could not read %1: %2")
-                                .arg(state.sDataPath + sCard, attributes.error()));
-                    if (attributes.value() & kFolderAttribute) {
-                        if (Status written = run.log.writeCardNameLine(sCard); !written)
-                            return written;
-                        if (Status updated = UpdateCard(run, sCard); !updated)
-                            return updated;
-                        run.progress.cardDone();
-                    }
-                }
-                sCard = listing.next();
-                pumpEvents();
-                if (Status going = stopIfClosing(run); !going)
-                    return going;
-            }
-        }
+    if (run.ui.oWhat_0->isChecked()) {
+        if (Status walked = walkAllCards(run); !walked)
+            return walked;
     }
-
-    if (ui.oWhat_1->isChecked()) {
-        showHeldUpdates(); // the card the walk showed last is the one read here
-        const QString sCard = trimSpaces(ui.Text3->text());
-        run.progress.addCards(1);
-        if (Status updated = UpdateCard(run, sCard); !updated)
+    if (run.ui.oWhat_1->isChecked()) {
+        if (Status updated = updateOneCard(run); !updated)
             return updated;
-        run.progress.cardDone();
     }
 
     state.sFinished = Clock::stamp();
@@ -101,8 +136,7 @@ void reportStop(RunContext& run, QString reason)
                 QStringLiteral(" (and the run log could not be completed: %1)").arg(closed.error());
     }
     run.ui.Text2->setText(QStringLiteral("Update stopped: ") + reason);
-    if (!run.stopRequested)
-        MessageBox::show(run.window, run.ui.Text2->text());
+    tellUser(run, run.ui.Text2->text());
 }
 
 } // namespace
@@ -127,17 +161,18 @@ void Command1_Click(RunContext& run)
         pumpEvents();
     }
 
-    const int boxesTicked = checkValue(ui.cbCI) + checkValue(ui.cbTI) + checkValue(ui.cbCP) +
-                            checkValue(ui.cbCX) + checkValue(ui.cbINF);
+    int boxesTicked = 0;
+    for (QCheckBox* box : assetBoxes(ui))
+        boxesTicked += checkValue(box);
     if (boxesTicked == 0) {
         ui.Text2->setText(QStringLiteral("Nothing to GET. Please Check what to Get!"));
-        if (!run.stopRequested)
-            MessageBox::show(run.window, ui.Text2->text());
+        tellUser(run, ui.Text2->text());
         ui.Command1->setText(kDone);
     } else {
-        Status updated = stopIfClosing(run);
+        Status updated = run.stopRequested ? Status::failure(windowClosedReason()) : Status();
         if (updated)
             updated = updateCards(run);
+        run.fetches.finish();
         run.progress.finish();
         showHeldUpdates(); // the last card's texts, before the run's closing ones
         if (!updated) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "run/RunContext.h"
+#include "state/RunContext.h"
 
 // One press of the update button, from locking the controls to "DONE !". Returns when the
 // run is over. A run that stops early closes its log block with the reason, says why in the

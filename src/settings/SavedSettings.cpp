@@ -6,13 +6,10 @@
 
 namespace {
 
+// Written whole or not at all: a save that fails keeps the former file.
 Status save(const QString& userName, const QString& key, const QString& dataPath)
 {
-    TextFile file;
-    if (Status opened = file.open(QString::fromUtf16(kSettingsFileName), TextFile::Mode::Output);
-        !opened)
-        return opened;
-    const QString lines[] = {
+    const QStringList lines = {
         QStringLiteral("# KX Card Update Saved Info"),
         QStringLiteral("# UserName"),
         userName,
@@ -21,11 +18,7 @@ Status save(const QString& userName, const QString& key, const QString& dataPath
         QStringLiteral("# Path to Data Folder"),
         dataPath,
     };
-    for (const QString& line : lines) {
-        if (Status written = file.writeLine(line); !written)
-            return written; // the file closes as it goes out of scope
-    }
-    return file.close();
+    return writeWholeFile(QString::fromUtf16(kSettingsFileName), textFileBytes(lines));
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FormState.h"
+#include "state/FormState.h"
 
 namespace Ui {
 class Form1;

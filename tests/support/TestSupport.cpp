@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <csignal>
 #include <sys/resource.h>
 
 WorkFolder::WorkFolder() : m_former(QDir::currentPath())
@@ -42,6 +41,18 @@ void writeBytes(const QString& path, const QByteArray& bytes)
 QByteArray toBytes(const std::string& text)
 {
     return QByteArray(text.data(), qsizetype(text.size()));
+}
+
+QStringList logLines()
+{
+    const QByteArray bytes = readBytes(QStringLiteral("KX-GET-CardDataUpdates.txt"));
+    if (bytes.isEmpty())
+        return {};
+    if (!bytes.endsWith("\r\n"))
+        return {QStringLiteral("<log does not end in CR LF>")};
+    QStringList lines = QString::fromUtf8(bytes).split(QStringLiteral("\r\n"));
+    lines.removeLast();
+    return lines;
 }
 
 QStringList filesBelow(const QString& folder)
@@ -95,8 +106,6 @@ FileSizeLimit::FileSizeLimit(unsigned long long bytes)
     rlimit limit{};
     getrlimit(RLIMIT_FSIZE, &limit);
     m_former = limit.rlim_cur;
-    // The write then fails with an error instead of ending the process.
-    m_formerHandler = std::signal(SIGXFSZ, SIG_IGN);
     limit.rlim_cur = bytes;
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
         qFatal("cannot limit the file size");
@@ -108,5 +117,4 @@ FileSizeLimit::~FileSizeLimit()
     getrlimit(RLIMIT_FSIZE, &limit);
     limit.rlim_cur = m_former;
     setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, m_formerHandler);
 }

@@ -32,6 +32,8 @@ QByteArray readBytes(const QString& path);
 // Writes the file, creating its folders.
 void writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray toBytes(const std::string& text);
+// The run log's lines in the working folder, without their CR LF.
+QStringList logLines();
 // Every file below the folder, as paths relative to it, sorted.
 QStringList filesBelow(const QString& folder);
 
@@ -55,7 +57,7 @@ public:
 };
 
 // Makes writes past the given file size fail, as a full disk would, until it goes out of
-// scope.
+// scope. The program itself keeps the limit's signal from ending the process.
 class FileSizeLimit
 {
 public:
@@ -64,7 +66,6 @@ public:
 
 private:
     unsigned long long m_former = 0;
-    void (*m_formerHandler)(int) = nullptr;
 };
 
 // Records message boxes instead of showing them.

@@ -2,14 +2,15 @@
 
 #include "platform/Http.h"
 
-#include <QGroupBox>
-#include <QtTest>
+#include <QLabel>
 
 WindowDriver::WindowDriver(const QString& origin)
     : m_window(std::make_unique<Form1>(origin, origin))
 {
     m_window->show();
-    fetcher().setTransferTimeout(std::chrono::milliseconds(2000));
+    fetcher().setTransferTimeout(std::chrono::seconds(1));
+    fetcher().setRetryDelays(
+        {std::chrono::milliseconds(0), std::chrono::milliseconds(0), std::chrono::milliseconds(0)});
 }
 
 WindowDriver::~WindowDriver() = default;
@@ -28,8 +29,6 @@ QString WindowDriver::text(const QString& name) const
         return button->text();
     if (auto* label = qobject_cast<QLabel*>(widget))
         return label->text();
-    if (auto* group = qobject_cast<QGroupBox*>(widget))
-        return group->title();
     return {};
 }
 
@@ -43,10 +42,9 @@ void WindowDriver::type(const QString& name, const QString& text)
 
 void WindowDriver::tickOnly(const QStringList& boxes)
 {
-    for (const char* name : {"cbCI", "cbTI", "cbINF", "cbCX", "cbCP"}) {
-        QCheckBox* assetBox = box(name);
-        if (assetBox->isChecked() != boxes.contains(name))
-            assetBox->click();
+    for (const QString& name : kAssetBoxes) {
+        if (box(name)->isChecked() != boxes.contains(name))
+            box(name)->click();
     }
 }
 
@@ -55,11 +53,25 @@ void WindowDriver::choose(const QString& option)
     button(option)->click();
 }
 
+void WindowDriver::prepare(const QString& dataFolder, const QStringList& boxes, bool overwrite)
+{
+    type("tDATA", dataFolder + "\\");
+    tickOnly(boxes);
+    choose(overwrite ? "oHow_1" : "oHow_0");
+}
+
 void WindowDriver::runUpdate()
 {
     if (!box("Check1")->isChecked())
         box("Check1")->click();
     button("Command1")->click();
+}
+
+void WindowDriver::runOneCard(const QString& card)
+{
+    choose("oWhat_1");
+    type("Text3", card);
+    runUpdate();
 }
 
 void WindowDriver::pressReset()

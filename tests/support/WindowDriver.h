@@ -4,17 +4,18 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QStringList>
 
-#include <chrono>
 #include <memory>
 
 class Fetcher;
 
+// The five asset boxes, in the order the kinds are handled.
+inline const QStringList kAssetBoxes{"cbCI", "cbTI", "cbINF", "cbCX", "cbCP"};
+
 // The real window, driven the way a user drives it: controls found by their names, clicks
-// and typing.
+// and typing. Fetches give up after a second and try again at once, so faults stay quick.
 class WindowDriver
 {
 public:
@@ -32,6 +33,7 @@ public:
     QLineEdit* edit(const QString& name) const { return control<QLineEdit>(name); }
     QCheckBox* box(const QString& name) const { return control<QCheckBox>(name); }
     QAbstractButton* button(const QString& name) const { return control<QAbstractButton>(name); }
+    // The text of a text box, or the caption of a button or label.
     QString text(const QString& name) const;
 
     // Replaces a text box's text as typing would.
@@ -40,8 +42,12 @@ public:
     void tickOnly(const QStringList& boxes);
     // Clicks an option item, such as "oWhat_1".
     void choose(const QString& option);
+    // Types the data folder (with its "\"), ticks the boxes and picks the mode.
+    void prepare(const QString& dataFolder, const QStringList& boxes, bool overwrite = false);
     // Ticks the confirmation box and presses the update button; returns when the run is over.
     void runUpdate();
+    // The same in one-card mode for the card.
+    void runOneCard(const QString& card);
     void pressReset();
 
 private:

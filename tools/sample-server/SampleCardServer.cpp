@@ -2,6 +2,10 @@
 
 #include "SampleCollection.h"
 
+// Many clients fetch over several kept-alive connections at once: every connection holds a
+// worker for as long as it stays open, and a burst of connections must not be refused.
+#define CPPHTTPLIB_THREAD_POOL_COUNT 64
+#define CPPHTTPLIB_LISTEN_BACKLOG 128
 #include <httplib.h>
 
 #include <stdexcept>

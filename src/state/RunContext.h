@@ -1,24 +1,25 @@
 #pragma once
 
-#include "app/FormState.h"
+#include "platform/Result.h"
+#include "state/FormState.h"
 
 namespace Ui {
 class Form1;
 }
-class Fetcher;
+class FetchAhead;
 class QWidget;
 class RunLog;
 class RunProgress;
 
 // What an update run works with: the window's controls, the form-level state, the open
-// run log and the window's fetcher.
+// run log and the fetches of the run.
 struct RunContext
 {
     QWidget* window;
     Ui::Form1& ui;
     FormState& state;
     RunLog& log;
-    Fetcher& Inet1;
+    FetchAhead& fetches;
     RunProgress& progress;
     Origins origins;
     // Set when the user closes the window during the run; the run then stops at once.
@@ -26,7 +27,11 @@ struct RunContext
 };
 
 // The reason given when the window is closed during a run.
-inline QString windowClosedReason()
-{
-    return QStringLiteral("the window was closed");
-}
+QString windowClosedReason();
+
+// Lets the window handle its pending events; fails once the user has closed the window, so
+// that the run stops right there.
+Status pumpEvents(const RunContext& run);
+
+// Shows the text in a message box, unless the window is closing.
+void tellUser(const RunContext& run, const QString& text);

@@ -2,7 +2,6 @@
 
 #include "platform/Text.h"
 
-#include <QByteArray>
 #include <QString>
 
 // Values that live as long as the window and that the load, the run and the card update
@@ -17,12 +16,6 @@ struct FormState
     Currency cTotalBytes; // the run's total of bytes written
     QString sStarted;
     QString sFinished;
-
-    // The asset under test.
-    QString sLocalFile;
-    QString sInfoURL;
-    double dSize = 0;
-    QByteArray bData;
 };
 
 // Scheme and host of the two servers, with no trailing "/".

@@ -1,4 +1,4 @@
-#include "run/RunLog.h"
+#include "log/RunLog.h"
 
 namespace {
 const QString kRule(47, u'#');

@@ -3,8 +3,8 @@
 #include "platform/Files.h"
 #include "platform/Text.h"
 
-// The plain-text journal of update runs, appended to and never read. Entries are buffered
-// and written out when the log is closed.
+// The plain-text journal of update runs, appended to and never read. Every entry reaches the
+// file as it is written, so a killed program loses at most the entry it was writing.
 class RunLog
 {
 public:

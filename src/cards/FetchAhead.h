@@ -1,0 +1,63 @@
+#pragma once
+
+#include "platform/Http.h"
+#include "platform/Result.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+
+struct RunContext;
+
+// The run's fetches. The run stores files and writes its log strictly in card order; only the
+// network work runs ahead: the cards to come are looked at as the run would look at them (the
+// same size probes, the boxes and mode as they are now), and the fetches they will ask for are
+// started early on several connections. When the run asks for a body it re-decides with the
+// values then current: a body it no longer asks for is dropped, a fetch nobody predicted is
+// made then. A failed early fetch fails only when the run asks for it.
+class FetchAhead
+{
+public:
+    static constexpr int kDefaultConnections = 6;
+    // Connections to the card-info service, which answers more slowly per request.
+    static constexpr int kInfoConnections = 2;
+    static constexpr qint64 kMaxBytesHeld = qint64(32) << 20;
+    static constexpr int kMaxCardsAhead = 64;
+
+    explicit FetchAhead(Fetcher& fetcher);
+
+    // At most this many requests in flight to the asset server; 1 fetches one at a time and
+    // never ahead.
+    void setConnections(int connections) { m_connections = std::max(1, connections); }
+    int connections() const { return m_connections; }
+
+    // The run will update these cards next, in this order.
+    void planCards(const RunContext& run, const QStringList& cards);
+    // The run has reached the card at this index of the planned list.
+    void reachedCard(int index);
+    // The body at the URL, from a fetch made ahead or made now.
+    Result<QByteArray> take(const QString& url);
+    // The run is over: everything still fetched or held is dropped.
+    void finish();
+
+private:
+    struct Planned
+    {
+        QString url;
+        bool info = false;
+        Fetcher::Id id = 0; // 0 until started
+    };
+
+    void topUp();
+    void startWaiting();
+
+    Fetcher& m_fetcher;
+    int m_connections = kDefaultConnections;
+    const RunContext* m_run = nullptr;
+    QStringList m_cards;
+    int m_nextCard = 0;
+    int m_reachedCard = 0;
+    std::deque<Planned> m_queue;
+};

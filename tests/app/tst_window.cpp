@@ -1,0 +1,161 @@
+#include "TestSupport.h"
+#include "WindowDriver.h"
+#include "app/CommandLine.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QtTest>
+
+class tst_Window : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void buttonsFollowTheConfirmationAndReset();
+    void oneCardBoxShowsOnlyInOneCardMode();
+    void refusalIsShownInARealModalBox();
+    void captionsFitAndBoxesAreNamedByTheirPrompts();
+    void commandLine_data();
+    void commandLine();
+
+private:
+    QStringList enabled() const
+    {
+        QStringList names;
+        for (const char* name : {"Command1", "Command2", "Command3", "Check1"})
+            if (m_driver->control(name)->isEnabled())
+                names << name;
+        return names;
+    }
+
+    std::unique_ptr<WorkFolder> m_work;
+    std::unique_ptr<WindowDriver> m_driver;
+};
+
+void tst_Window::init()
+{
+    m_work = std::make_unique<WorkFolder>();
+    m_driver = std::make_unique<WindowDriver>();
+}
+
+void tst_Window::cleanup()
+{
+    m_driver.reset();
+    m_work.reset();
+}
+
+void tst_Window::buttonsFollowTheConfirmationAndReset()
+{
+    QCOMPARE(enabled(), QStringList{"Check1"});
+    QCOMPARE(m_driver->text("Label1").count("\r\n"), 2);
+    QVERIFY(m_driver->text("Label7").startsWith("\r\n   Open registry editor"));
+    m_driver->box("Check1")->click();
+    QCOMPARE(enabled(), QStringList({"Command1", "Command3", "Check1"}));
+    m_driver->box("Check1")->setChecked(false); // the program's own change counts too
+    QCOMPARE(enabled(), QStringList{"Check1"});
+
+    MessageBoxRecorder boxes;
+    m_driver->tickOnly({});
+    m_driver->runUpdate();
+    QCOMPARE(enabled(), QStringList{"Command2"});
+    QCOMPARE(m_driver->text("Command1"), QString("DONE !"));
+    m_driver->pressReset();
+    QCOMPARE(enabled(), QStringList{"Check1"});
+    QVERIFY(!m_driver->box("Check1")->isChecked());
+    QCOMPARE(m_driver->text("Command1"), QString("Update KX Card Data"));
+    QCOMPARE(m_driver->text("Text2"), QString());
+}
+
+void tst_Window::oneCardBoxShowsOnlyInOneCardMode()
+{
+    QWidget* card = m_driver->control("Text3");
+    QVERIFY(!card->isVisible() && !m_driver->control("Label8")->isVisible());
+    m_driver->choose("oWhat_1");
+    QVERIFY(card->isVisible() && m_driver->control("Label8")->isVisible());
+    m_driver->type("Text3", "b0042");
+    m_driver->choose("oWhat_0");
+    QVERIFY(!card->isVisible() && !m_driver->control("Label8")->isVisible());
+    m_driver->choose("oWhat_1");
+    QCOMPARE(m_driver->text("Text3"), QString("b0042"));
+}
+
+void tst_Window::refusalIsShownInARealModalBox()
+{
+    QString text;
+    QString caption;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        text = box->text();
+        caption = box->windowTitle();
+        box->accept();
+    });
+    m_driver->tickOnly({});
+    m_driver->runUpdate();
+    QCOMPARE(text, QString("Nothing to GET. Please Check what to Get!"));
+    QCOMPARE(caption, QString("Riz-OD-Odor1"));
+}
+
+void tst_Window::captionsFitAndBoxesAreNamedByTheirPrompts()
+{
+    // With the installed fonts every caption fits its control whole: a check box or option
+    // with its mark, a button's text inside its frame.
+    for (QAbstractButton* button : m_driver->window().findChildren<QAbstractButton*>()) {
+        const int needed = qobject_cast<QPushButton*>(button)
+                               ? button->fontMetrics().horizontalAdvance(button->text()) + 8
+                               : button->sizeHint().width();
+        QVERIFY2(needed <= button->width(), qPrintable(QString("%1 needs %2 pixels, has %3")
+                                                           .arg(button->objectName())
+                                                           .arg(needed)
+                                                           .arg(button->width())));
+    }
+
+    // The keyboard starts at the guide picture, and each box is announced by its prompt.
+    m_driver->window().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&m_driver->window()));
+    QCOMPARE(QApplication::focusWidget(), m_driver->control("Picture1"));
+    for (const auto& [box, prompt] : {std::pair{"tKEY", "value of key from registry: "},
+                                      std::pair{"tUSERNAME", "value of username from registry: "},
+                                      std::pair{"Text3", "What Card? Example: a0000"}}) {
+        QAccessibleInterface* accessible =
+            QAccessible::queryAccessibleInterface(m_driver->control(box));
+        QCOMPARE(accessible->text(QAccessible::Name).trimmed(), QString(prompt).trimmed());
+    }
+}
+
+void tst_Window::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode"); // -1: the window opens
+    QTest::addColumn<int>("connections");
+    QTest::newRow("none") << QStringList{} << -1 << 0;
+    QTest::newRow("connections") << QStringList{"--connections", "3"} << -1 << 3;
+    QTest::newRow("connections=1") << QStringList{"--connections=1"} << -1 << 1;
+    QTest::newRow("too many") << QStringList{"--connections", "65"} << 2 << 0;
+    QTest::newRow("not a number") << QStringList{"--connections", "x"} << 2 << 0;
+    QTest::newRow("unknown") << QStringList{"--fast"} << 2 << 0;
+    QTest::newRow("help") << QStringList{"--help"} << 0 << 0;
+    QTest::newRow("version") << QStringList{"--version"} << 0 << 0;
+}
+
+void tst_Window::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(int, connections);
+    const CommandLine read = readCommandLine(arguments);
+    QCOMPARE(read.exitCode.value_or(-1), exitCode);
+    if (exitCode == -1)
+        QCOMPARE(read.connections, connections);
+    else
+        QVERIFY(read.output.startsWith(exitCode == 0 ? "kx-card-updater " : ""));
+}
+
+QTEST_MAIN(tst_Window)
+#include "tst_window.moc"
