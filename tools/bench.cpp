@@ -1,6 +1,6 @@
 // Measures a full run of the real window against its baselines on the same machine and data:
 // the scan of a complete collection against a plain loop doing the same file work, and the
-// downloads against curl fetching the same addresses over one kept-alive connection.
+// downloads against curl fetching the same addresses into the same files, run by turns.
 #include "SampleCollection.h"
 #include "WindowDriver.h"
 #include "platform/Files.h"
@@ -32,12 +32,13 @@ struct Options
     int downloadCards = 1000;
     int latencyCards = 200;
     int latencyMs = 10;
+    int remoteCards = 100;
+    int remoteMs = 50;
     int runs = 5;
     bool warmUp = true;
     QStringList only;
 };
 
-const QStringList kBoxes{"cbCI", "cbTI", "cbINF", "cbCX", "cbCP"};
 const char* const kProbed[] = {"c.jpg", "d.bmp", ".woxinf", ".xml", "_full.png"};
 
 double medianOf(std::vector<double> values)
@@ -92,11 +93,13 @@ void resetPeakMemory()
 class ReadyWindow
 {
 public:
-    void prepare(const QString& origin, const QString& dataFolder)
+    void prepare(const QString& origin, const QString& dataFolder, int connections = 0)
     {
-        m_driver = std::make_unique<WindowDriver>(origin);
+        m_driver = std::make_unique<WindowDriver>(origin, WindowDriver::Faults::AsShipped);
+        if (connections > 0)
+            m_driver->window().setConnections(connections);
         m_driver->type("tDATA", dataFolder);
-        m_driver->tickOnly(kBoxes);
+        m_driver->tickOnly(kAssetBoxes);
         m_driver->box("Check1")->click();
         QCoreApplication::processEvents();
     }
@@ -115,11 +118,11 @@ private:
 };
 
 void printRow(const char* figure, const QString& what, double seconds, const QString& baseline,
-              double baselineSeconds, const QString& extra = {})
+              double baselineSeconds, double peakMiB)
 {
-    std::printf("%-17s %-28s %8.3f s   %-24s %8.3f s   ratio %5.2f%s\n", figure, qPrintable(what),
-                seconds, qPrintable(baseline), baselineSeconds, seconds / baselineSeconds,
-                qPrintable(extra));
+    std::printf("%-17s %-26s %8.3f s   %-30s %8.3f s   ratio %5.2f   peak memory %.1f MiB\n",
+                figure, qPrintable(what), seconds, qPrintable(baseline), baselineSeconds,
+                seconds / baselineSeconds, peakMiB);
     std::fflush(stdout);
 }
 
@@ -143,13 +146,17 @@ void makeGoodCollection(const QString& folder, int cards)
     }
 }
 
-// The least a scan must do: list the folders, measure five files a card and write the lines.
+// The least a scan must do: list the folders, measure five files a card and write the lines,
+// each reaching the file as it is made (as the program's run log must, so that a killed run
+// loses no line).
 void scanFloor(const QString& dataPath, const QString& logPath)
 {
     QFile log(logPath);
-    if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         std::exit(1);
-    QTextStream out(&log);
+    const auto writeLine = [&](const QString& line) {
+        log.write((line + "\r\n").toLocal8Bit());
+    };
     for (const char letter : {'A', 'B', 'C', 'D'}) {
         QStringList cards;
         QDirIterator entries(nativePath(dataPath), QDir::AllEntries | QDir::Hidden | QDir::System);
@@ -163,10 +170,10 @@ void scanFloor(const QString& dataPath, const QString& logPath)
         for (const QString& card : cards) {
             if (!QFileInfo(nativePath(dataPath + card)).isDir())
                 continue;
-            out << card << "\r\n";
+            writeLine(card);
             for (const char* suffix : kProbed) {
                 const QString path = dataPath + card + "\\" + card + suffix;
-                out << path << " size " << QFileInfo(nativePath(path)).size() << "\r\n";
+                writeLine(path + " size " + QString::number(QFileInfo(nativePath(path)).size()));
             }
         }
     }
@@ -181,16 +188,21 @@ void benchScan(const Options& options, const QString& work)
         QFile::remove(logPath);
     };
     ReadyWindow window;
+    double peak = 0;
     const double program = measure(
         options,
         [&] {
             clearLog();
             window.prepare("http://127.0.0.1:9", data);
+            resetPeakMemory();
         },
-        [&] { window.press(); });
+        [&] {
+            window.press();
+            peak = std::max(peak, peakMemoryMiB());
+        });
     const double floor = measure(options, clearLog, [&] { scanFloor(data + "\\", logPath); });
     printRow("scan", QString("%1 cards, program").arg(options.scanCards), program, "plain loop",
-             floor);
+             floor, peak);
     QDir(data).removeRecursively();
 }
 
@@ -228,8 +240,32 @@ void emptyCardFolders(const QString& data, int cards)
         QDir().mkpath(data + "/" + cardName(i));
 }
 
-// One curl process fetching the same addresses, one after another, into the same file names.
-double curlRun(const QString& origin, const QString& data, int cards, const QString& work)
+// The peer a download figure is compared with.
+enum class Peer
+{
+    CurlOneConnection,
+    CurlParallel, // curl --parallel --parallel-max 6
+    LatencyFloor  // requests x delay / connections: what no client can beat
+};
+
+constexpr int kPeerConnections = 6;
+
+QString peerName(Peer peer)
+{
+    switch (peer) {
+    case Peer::CurlOneConnection:
+        return "curl, one connection";
+    case Peer::CurlParallel:
+        return "curl --parallel-max 6";
+    case Peer::LatencyFloor:
+        break;
+    }
+    return "latency floor";
+}
+
+// One curl process fetching the same addresses into the same file names.
+double curlRun(const QString& origin, const QString& data, int cards, const QString& work,
+               bool parallel)
 {
     const QString configPath = work + "/curl.config";
     QFile config(configPath);
@@ -253,10 +289,14 @@ double curlRun(const QString& origin, const QString& data, int cards, const QStr
         fetch(assets + "_full.png", "_full.png");
     }
     config.close();
+    QStringList arguments{"--silent", "--show-error", "--no-progress-meter",
+                          "--fail",   "--config",     configPath};
+    if (parallel)
+        arguments << "--parallel"
+                  << "--parallel-max" << QString::number(kPeerConnections);
     QElapsedTimer clock;
     clock.start();
-    const int status =
-        QProcess::execute("curl", {"--silent", "--show-error", "--fail", "--config", configPath});
+    const int status = QProcess::execute("curl", arguments);
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     if (status != 0) {
         std::cerr << "kx-bench: curl failed (" << status << ")\n";
@@ -266,18 +306,19 @@ double curlRun(const QString& origin, const QString& data, int cards, const QStr
 }
 
 void benchDownload(const Options& options, const QString& work, const char* figure, int cards,
-                   int delayMs)
+                   int delayMs, Peer peer, int connections)
 {
     SampleServerProcess server(cards, delayMs);
     const QString data = work + "/download";
     ReadyWindow window;
     std::vector<double> programSeconds;
-    std::vector<double> curlSeconds;
+    std::vector<double> peerSeconds;
     double peak = 0;
-    // Program and curl take turns, so that both see the machine in the same state.
+    const int requests = cards * 6;
+    // Program and peer take turns, so that both see the machine in the same state.
     for (int run = options.warmUp ? -1 : 0; run < options.runs; ++run) {
         emptyCardFolders(data, cards);
-        window.prepare(server.origin(), data);
+        window.prepare(server.origin(), data, connections);
         resetPeakMemory();
         QElapsedTimer clock;
         clock.start();
@@ -285,27 +326,29 @@ void benchDownload(const Options& options, const QString& work, const char* figu
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         peak = std::max(peak, peakMemoryMiB());
         emptyCardFolders(data, cards);
-        const double curl = curlRun(server.origin(), data, cards, work);
+        const double baseline =
+            peer == Peer::LatencyFloor
+                ? requests * delayMs / 1000.0 / kPeerConnections
+                : curlRun(server.origin(), data, cards, work, peer == Peer::CurlParallel);
         if (run >= 0) {
             programSeconds.push_back(seconds);
-            curlSeconds.push_back(curl);
+            peerSeconds.push_back(baseline);
         }
     }
-    const double program = medianOf(programSeconds);
-    const int requests = cards * 6;
-    printRow(figure, QString("%1 cards, program").arg(cards), program, "curl, one connection",
-             medianOf(curlSeconds),
-             QString("   %1 requests/s, peak memory %2 MiB")
-                 .arg(requests / program, 0, 'f', 0)
-                 .arg(peak, 0, 'f', 1));
+    printRow(figure,
+             QString("%1 cards%2, program")
+                 .arg(cards)
+                 .arg(delayMs ? QString(", %1 ms").arg(delayMs) : QString()),
+             medianOf(programSeconds), peerName(peer), medianOf(peerSeconds), peak);
     QDir(data).removeRecursively();
 }
 
 int usage()
 {
     std::cerr << "usage: kx-bench [--quick] [--runs N] [--scan-cards N] [--download-cards N]\n"
-                 "                [--latency-cards N] [--latency-ms N] [--only "
-                 "scan|download|download-latency]\n";
+                 "                [--latency-cards N] [--latency-ms N] [--remote-cards N]\n"
+                 "                [--remote-ms N] [--only FIGURE]...\n"
+                 "figures: scan download download-latency download-remote sequential\n";
     return 2;
 }
 
@@ -323,6 +366,7 @@ int main(int argc, char* argv[])
             options.scanCards = 400;
             options.downloadCards = 40;
             options.latencyCards = 10;
+            options.remoteCards = 10;
             options.runs = 1;
             options.warmUp = false;
             continue;
@@ -341,6 +385,10 @@ int main(int argc, char* argv[])
             options.latencyCards = value.toInt(&ok);
         else if (option == "--latency-ms")
             options.latencyMs = value.toInt(&ok);
+        else if (option == "--remote-cards")
+            options.remoteCards = value.toInt(&ok);
+        else if (option == "--remote-ms")
+            options.remoteMs = value.toInt(&ok);
         else if (option == "--only")
             options.only << value;
         else
@@ -359,9 +407,16 @@ int main(int argc, char* argv[])
     if (wanted("scan"))
         benchScan(options, work.path());
     if (wanted("download"))
-        benchDownload(options, work.path(), "download", options.downloadCards, 0);
+        benchDownload(options, work.path(), "download", options.downloadCards, 0,
+                      Peer::CurlParallel, 0);
     if (wanted("download-latency"))
         benchDownload(options, work.path(), "download-latency", options.latencyCards,
-                      options.latencyMs);
+                      options.latencyMs, Peer::CurlParallel, 0);
+    if (wanted("download-remote"))
+        benchDownload(options, work.path(), "download-remote", options.remoteCards,
+                      options.remoteMs, Peer::LatencyFloor, 0);
+    if (wanted("sequential"))
+        benchDownload(options, work.path(), "sequential", options.latencyCards, options.latencyMs,
+                      Peer::CurlOneConnection, 1);
     return 0;
 }

@@ -3,6 +3,8 @@
 #include "cards/UpdateCard.h"
 #include "state/RunContext.h"
 
+#include <QScopedValueRollback>
+
 #include <algorithm>
 
 FetchAhead::FetchAhead(Fetcher& fetcher) : m_fetcher(fetcher)
@@ -28,8 +30,9 @@ void FetchAhead::reachedCard(int index)
 
 void FetchAhead::topUp()
 {
-    if (!m_run || m_run->stopRequested)
+    if (!m_run || m_run->stopRequested || m_toppingUp)
         return;
+    const QScopedValueRollback busy(m_toppingUp, true);
     const auto queueFull = [&] {
         return int(m_queue.size()) >= 4 * m_connections || m_fetcher.bytesHeld() >= kMaxBytesHeld;
     };
@@ -67,8 +70,16 @@ Result<QByteArray> FetchAhead::take(const QString& url)
 {
     const auto found = std::find_if(m_queue.begin(), m_queue.end(),
                                     [&](const Planned& planned) { return planned.url == url; });
-    if (found == m_queue.end())
+    if (found == m_queue.end()) {
+        // Where the planner found nothing to fetch for a long stretch, it rests rather than
+        // measure every file twice; a fetch it did not predict wakes it up.
+        if (m_cardsWithoutFetches >= kMaxCardsAhead) {
+            m_cardsWithoutFetches = 0;
+            m_nextCard = std::max(m_nextCard, m_reachedCard + 1);
+            topUp();
+        }
         return m_fetcher.fetch(url);
+    }
     // What was predicted before it and not asked for is no longer wanted.
     for (auto dropped = m_queue.begin(); dropped != found; ++dropped)
         m_fetcher.discard(dropped->id);
@@ -88,4 +99,5 @@ void FetchAhead::finish()
     m_cards.clear();
     m_nextCard = 0;
     m_reachedCard = 0;
+    m_cardsWithoutFetches = 0;
 }

@@ -59,5 +59,7 @@ private:
     QStringList m_cards;
     int m_nextCard = 0;
     int m_reachedCard = 0;
+    int m_cardsWithoutFetches = 0; // in a row, as planned
+    bool m_toppingUp = false;
     std::deque<Planned> m_queue;
 };

@@ -157,7 +157,8 @@ Status UpdateCard(RunContext& run, const QString& MyCard)
     holdText(run.ui.Text3, trimSpaces(MyCard));
     if (Status going = pumpEvents(run); !going)
         return going;
-    removeLeftoverParts(run.state.sDataPath + MyCard);
+    if (run.removeLeftoversOnVisit)
+        removeLeftoverParts(run.state.sDataPath + MyCard);
     CardUpdate card(run, MyCard);
     for (const AssetKind& kind : assetKinds()) {
         if (checkValue(run.ui.*kind.box) != kTicked)

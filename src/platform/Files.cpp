@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -171,18 +173,24 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
 
 void removeLeftoverParts(const QString& folder)
 {
-    DIR* dir = ::opendir(encodedPath(folder).constData());
-    if (!dir)
+    // Plain system calls into a buffer on the stack: this runs once for every card of a run.
+    const int dir = ::open(encodedPath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
         return;
     static constexpr char kPartEnd[] = ".kx-part";
     constexpr std::size_t kPartEndLength = sizeof(kPartEnd) - 1;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::size_t length = std::strlen(entry->d_name);
-        if (entry->d_name[0] == '.' && length > kPartEndLength &&
-            std::strcmp(entry->d_name + length - kPartEndLength, kPartEnd) == 0)
-            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    alignas(dirent64) char buffer[8192];
+    for (long count; (count = ::syscall(SYS_getdents64, dir, buffer, sizeof(buffer))) > 0;) {
+        for (long offset = 0; offset < count;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
+            offset += entry->d_reclen;
+            const std::size_t length = std::strlen(entry->d_name);
+            if (entry->d_name[0] == '.' && length > kPartEndLength &&
+                std::strcmp(entry->d_name + length - kPartEndLength, kPartEnd) == 0)
+                ::unlinkat(dir, entry->d_name, 0);
+        }
     }
-    ::closedir(dir);
+    ::close(dir);
 }
 
 void failWritesPastFileSizeLimit()
@@ -195,17 +203,18 @@ FolderLock::~FolderLock() = default;
 
 Status FolderLock::lock(const QString& folder)
 {
-    m_lock = std::make_unique<QLockFile>(nativePath(folder) + QStringLiteral("/.kx-update.lock"));
-    m_lock->setStaleLockTime(0); // only a lock whose copy is gone is stale, however old
-    if (m_lock->tryLock(0) || m_lock->error() != QLockFile::LockFailedError)
+    const QString path = nativePath(folder) + QStringLiteral("/.kx-update.lock");
+    const bool existed = QFileInfo::exists(path);
+    auto lock = std::make_unique<QLockFile>(path);
+    lock->setStaleLockTime(0); // only a lock whose copy is gone is stale, however old
+    if (lock->tryLock(0)) {
+        m_lock = std::move(lock);
+        m_tookOver = existed;
         return {};
-    m_lock.reset();
+    }
+    if (lock->error() != QLockFile::LockFailedError)
+        return {};
     return Status::failure(QStringLiteral("another update of this data folder is running"));
-}
-
-void FolderLock::unlock()
-{
-    m_lock.reset();
 }
 
 QByteArray textFileBytes(const QStringList& lines)

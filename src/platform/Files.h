@@ -58,10 +58,14 @@ public:
     // Fails only when another running copy holds the folder; a folder where no lock can be
     // made (missing, read-only) is not locked, since nothing can be written there either.
     Status lock(const QString& folder);
-    void unlock();
+    // Whether the folder is held; false where no lock could be made.
+    bool isHeld() const { return m_lock != nullptr; }
+    // Whether the lock was left by a copy that was killed: it may have left part files.
+    bool tookOverStaleLock() const { return m_tookOver; }
 
 private:
     std::unique_ptr<QLockFile> m_lock;
+    bool m_tookOver = false;
 };
 
 // The lines as a text file holds them: the system's 8-bit encoding, CR LF after each.

@@ -70,6 +70,8 @@ private:
     static int onSocket(void* easy, int socket, int what, void* self, void* watch);
     static int onTimer(void* multi, long timeoutMs, void* self);
     void socketAction(int socket, int events);
+    // Moves every transfer on whose socket something is ready, without waiting.
+    void serviceSockets();
     void collectFinished();
     void begin(Transfer& transfer);
     void complete(Transfer& transfer, int code);

@@ -97,6 +97,22 @@ Status updateOneCard(RunContext& run)
     return {};
 }
 
+// Only a copy of the program that was killed leaves part files, and its lock tells: then every
+// card folder is cleaned before anything else. Where no lock can be held, each card folder is
+// cleaned as the run visits it.
+void removeLeftovers(RunContext& run, const FolderLock& lock)
+{
+    run.removeLeftoversOnVisit = !lock.isHeld();
+    if (!lock.tookOverStaleLock())
+        return;
+    if (const Result<QList<FolderEntry>> listed = listFolder(run.state.sDataPath)) {
+        for (const FolderEntry& entry : listed.value()) {
+            if (entry.isFolder)
+                removeLeftoverParts(run.state.sDataPath + entry.name);
+        }
+    }
+}
+
 // The logged part of a run: the header, the cards of "A" to "D" and then the one card, the
 // footer. The data folder is held against other copies of the program meanwhile.
 Status updateCards(RunContext& run)
@@ -105,6 +121,7 @@ Status updateCards(RunContext& run)
     FolderLock lock;
     if (Status locked = lock.lock(state.sDataPath); !locked)
         return locked;
+    removeLeftovers(run, lock);
     if (Status opened = run.log.open(); !opened)
         return opened;
     state.sStarted = Clock::stamp();

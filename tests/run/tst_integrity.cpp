@@ -95,6 +95,16 @@ void tst_Integrity::killedRunLosesAtMostTheLineInHand()
     const int logged = int(log.count(" New size ") - log.count(".woxdld New size "));
     QVERIFY2(replaced - logged >= 0 && replaced - logged <= 1,
              qPrintable(QString("%1 stored, %2 logged").arg(replaced).arg(logged)));
+
+    // The next run takes the killed copy's lock over and clears what its stores left.
+    writeBytes(data + "/d0100/.d0100c.jpg.99999.kx-part", "half");
+    MessageBoxRecorder boxes;
+    WindowDriver next(QString::fromStdString(server.origin()));
+    next.prepare(data, {"cbCX"});
+    next.runUpdate();
+    QCOMPARE(next.text("Text2"), QString("DONE !"));
+    QVERIFY(!filesBelow(data).join(' ').contains("kx-part"));
+    QVERIFY(!QFileInfo::exists(data + "/.kx-update.lock"));
 }
 
 void tst_Integrity::fileSizeLimitStopsTheRunCleanly()

@@ -4,10 +4,12 @@
 
 #include <QLabel>
 
-WindowDriver::WindowDriver(const QString& origin)
+WindowDriver::WindowDriver(const QString& origin, Faults faults)
     : m_window(std::make_unique<Form1>(origin, origin))
 {
     m_window->show();
+    if (faults == Faults::AsShipped)
+        return;
     fetcher().setTransferTimeout(std::chrono::seconds(1));
     fetcher().setRetryDelays(
         {std::chrono::milliseconds(0), std::chrono::milliseconds(0), std::chrono::milliseconds(0)});

@@ -15,12 +15,19 @@ class Fetcher;
 inline const QStringList kAssetBoxes{"cbCI", "cbTI", "cbINF", "cbCX", "cbCP"};
 
 // The real window, driven the way a user drives it: controls found by their names, clicks
-// and typing. Fetches give up after a second and try again at once, so faults stay quick.
+// and typing.
 class WindowDriver
 {
 public:
+    enum class Faults
+    {
+        Quick,    // fetches give up after a second and try again at once
+        AsShipped // the program's own time-out and pauses
+    };
+
     // Origin of both servers, such as the sample card server's.
-    explicit WindowDriver(const QString& origin = QStringLiteral("http://127.0.0.1:9"));
+    explicit WindowDriver(const QString& origin = QStringLiteral("http://127.0.0.1:9"),
+                          Faults faults = Faults::Quick);
     ~WindowDriver();
 
     Form1& window() { return *m_window; }

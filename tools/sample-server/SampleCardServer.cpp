@@ -2,17 +2,20 @@
 
 #include "SampleCollection.h"
 
-// Many clients fetch over several kept-alive connections at once: every connection holds a
-// worker for as long as it stays open, and a burst of connections must not be refused.
-#define CPPHTTPLIB_THREAD_POOL_COUNT 64
-#define CPPHTTPLIB_LISTEN_BACKLOG 128
 #include <httplib.h>
+
+#include <sys/socket.h>
 
 #include <stdexcept>
 
 namespace {
 // Every request for this path is redirected to it again.
 const std::string kLoopPath = "/redirect-loop";
+// Clients fetch over several kept-alive connections at once, and each open connection holds a
+// worker: enough workers, and a backlog deep enough, that a burst of connections is never
+// refused or kept waiting.
+constexpr std::size_t kWorkers = 64;
+constexpr int kBacklog = 128;
 } // namespace
 
 SampleCardServer::SampleCardServer(std::set<std::string> cards, int port)
@@ -22,6 +25,15 @@ SampleCardServer::SampleCardServer(std::set<std::string> cards, int port)
     m_server->set_tcp_nodelay(true);
     // The default closes every fifth request's connection.
     m_server->set_keep_alive_max_count(1000000);
+    m_server->new_task_queue = [] {
+        return new httplib::ThreadPool(kWorkers);
+    };
+    socket_t listening = INVALID_SOCKET;
+    m_server->set_socket_options([&listening](socket_t socket) {
+        listening = socket;
+        int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     m_server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         serve(request.target, request.path,
               request.has_param("cardids") ? request.get_param_value("cardids") : std::string(),
@@ -31,6 +43,8 @@ SampleCardServer::SampleCardServer(std::set<std::string> cards, int port)
                        : (m_server->bind_to_port("127.0.0.1", port) ? port : -1);
     if (m_port <= 0)
         throw std::runtime_error("the sample card server could not listen on 127.0.0.1");
+    // The library listens with a backlog of 5; listening again deepens it.
+    ::listen(listening, kBacklog);
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     // stop() before the server runs would leave the join hanging.
     while (!m_server->is_running())
