@@ -8,6 +8,7 @@ packages=(
     libcurl4-openssl-dev fonts-liberation
     libcpp-httplib-dev
     xvfb xauth imagemagick curl
+    dpkg-dev file desktop-file-utils
 )
 
 missing=()

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "SampleCollection.h"
+
 #include "platform/Clock.h"
 #include "platform/EventPump.h"
 #include "platform/MessageBox.h"
@@ -25,9 +27,7 @@ WorkFolder::~WorkFolder()
 QByteArray readBytes(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void writeBytes(const QString& path, const QByteArray& bytes)
@@ -43,12 +43,16 @@ QByteArray toBytes(const std::string& text)
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
+QByteArray servedBytes(const QString& fileName)
+{
+    return toBytes(
+        sample::localFileBody(fileName.left(5).toStdString(), fileName.mid(5).toStdString()));
+}
+
 QStringList logLines()
 {
     const QByteArray bytes = readBytes(QStringLiteral("KX-GET-CardDataUpdates.txt"));
-    if (bytes.isEmpty())
-        return {};
-    if (!bytes.endsWith("\r\n"))
+    if (!bytes.isEmpty() && !bytes.endsWith("\r\n"))
         return {QStringLiteral("<log does not end in CR LF>")};
     QStringList lines = QString::fromUtf8(bytes).split(QStringLiteral("\r\n"));
     lines.removeLast();
@@ -67,54 +71,48 @@ QStringList filesBelow(const QString& folder)
     return files;
 }
 
-FixedClock::FixedClock(QList<QDateTime> readings) : m_readings(std::move(readings))
+QMap<QString, QByteArray> snapshot(const QString& folder)
 {
-    Clock::setSource(
-        [this] { return m_readings.size() > 1 ? m_readings.takeFirst() : m_readings.first(); });
+    QMap<QString, QByteArray> files;
+    for (const QString& file : filesBelow(folder))
+        files.insert(file, readBytes(folder + "/" + file));
+    return files;
 }
 
-FixedClock::~FixedClock()
-{
-    Clock::setSource({});
-}
-
-MessageBoxRecorder::MessageBoxRecorder()
-{
-    MessageBox::setRecorder([this](const QString& text, const QString& caption) {
-        texts << text;
-        captions << caption;
-    });
-}
-
-MessageBoxRecorder::~MessageBoxRecorder()
-{
-    MessageBox::setRecorder({});
-}
+FixedClock::FixedClock(QList<QDateTime> readings)
+    : Change(
+          [readings]() mutable {
+              Clock::setSource([readings]() mutable {
+                  return readings.size() > 1 ? readings.takeFirst() : readings.first();
+              });
+          },
+          [] { Clock::setSource({}); })
+{}
 
 EveryPumpPasses::EveryPumpPasses()
-{
-    setPumpInterval(std::chrono::milliseconds(0));
-}
+    : Change([] { setPumpInterval(std::chrono::milliseconds(0)); },
+             [] { setPumpInterval(kDefaultPumpInterval); })
+{}
 
-EveryPumpPasses::~EveryPumpPasses()
-{
-    setPumpInterval(kDefaultPumpInterval);
-}
-
-FileSizeLimit::FileSizeLimit(unsigned long long bytes)
+namespace {
+void setFileSizeLimit(rlim_t bytes)
 {
     rlimit limit{};
     getrlimit(RLIMIT_FSIZE, &limit);
-    m_former = limit.rlim_cur;
     limit.rlim_cur = bytes;
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-        qFatal("cannot limit the file size");
-}
-
-FileSizeLimit::~FileSizeLimit()
-{
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = m_former;
     setrlimit(RLIMIT_FSIZE, &limit);
 }
+} // namespace
+
+FileSizeLimit::FileSizeLimit(unsigned long long bytes)
+    : Change([bytes] { setFileSizeLimit(bytes); }, [] { setFileSizeLimit(RLIM_INFINITY); })
+{}
+
+MessageBoxRecorder::MessageBoxRecorder()
+    : Change(
+          [this] {
+              MessageBox::setRecorder(
+                  [this](const QString& text, const QString&) { texts << text; });
+          },
+          [] { MessageBox::setRecorder({}); })
+{}

@@ -3,10 +3,12 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <string>
 
 // A fresh temporary folder made the working folder for one test, so that the settings file
@@ -16,8 +18,6 @@ class WorkFolder
 public:
     WorkFolder();
     ~WorkFolder();
-    WorkFolder(const WorkFolder&) = delete;
-    WorkFolder& operator=(const WorkFolder&) = delete;
 
     QString path() const { return m_dir.path(); }
     // A path inside the folder.
@@ -32,49 +32,55 @@ QByteArray readBytes(const QString& path);
 // Writes the file, creating its folders.
 void writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray toBytes(const std::string& text);
+// What the sample server serves for a card file, by the file's name.
+QByteArray servedBytes(const QString& fileName);
 // The run log's lines in the working folder, without their CR LF.
 QStringList logLines();
 // Every file below the folder, as paths relative to it, sorted.
 QStringList filesBelow(const QString& folder);
+// Every file below the folder with its bytes.
+QMap<QString, QByteArray> snapshot(const QString& folder);
 
-// Makes the clock read the given times, one per reading; the last one repeats.
-class FixedClock
+// A change to the program's surroundings that is undone when it goes out of scope.
+class Change
+{
+public:
+    Change(const std::function<void()>& make, std::function<void()> undo) : m_undo(std::move(undo))
+    {
+        make();
+    }
+    ~Change() { m_undo(); }
+    Q_DISABLE_COPY(Change)
+
+private:
+    std::function<void()> m_undo;
+};
+
+// The clock reads the given times, one per reading; the last one repeats.
+class FixedClock : public Change
 {
 public:
     explicit FixedClock(QList<QDateTime> readings);
-    ~FixedClock();
-
-private:
-    QList<QDateTime> m_readings;
 };
 
-// Makes every event pump a pass, so that a click posted before a pump is handled there.
-class EveryPumpPasses
+// Every event pump is a pass, so that a change made at a pump takes effect there.
+class EveryPumpPasses : public Change
 {
 public:
     EveryPumpPasses();
-    ~EveryPumpPasses();
 };
 
-// Makes writes past the given file size fail, as a full disk would, until it goes out of
-// scope. The program itself keeps the limit's signal from ending the process.
-class FileSizeLimit
+// Writes past the given file size fail, as on a full disk.
+class FileSizeLimit : public Change
 {
 public:
     explicit FileSizeLimit(unsigned long long bytes);
-    ~FileSizeLimit();
-
-private:
-    unsigned long long m_former = 0;
 };
 
-// Records message boxes instead of showing them.
-class MessageBoxRecorder
+// Message boxes are recorded instead of shown.
+class MessageBoxRecorder : public Change
 {
 public:
     MessageBoxRecorder();
-    ~MessageBoxRecorder();
-
     QStringList texts;
-    QStringList captions;
 };

@@ -2,8 +2,6 @@
 
 #include "platform/Http.h"
 
-#include <QLabel>
-
 WindowDriver::WindowDriver(const QString& origin, Faults faults)
     : m_window(std::make_unique<Form1>(origin, origin))
 {
@@ -29,8 +27,6 @@ QString WindowDriver::text(const QString& name) const
         return lineEdit->text();
     if (auto* button = qobject_cast<QAbstractButton*>(widget))
         return button->text();
-    if (auto* label = qobject_cast<QLabel*>(widget))
-        return label->text();
     return {};
 }
 

@@ -40,7 +40,7 @@ public:
     QLineEdit* edit(const QString& name) const { return control<QLineEdit>(name); }
     QCheckBox* box(const QString& name) const { return control<QCheckBox>(name); }
     QAbstractButton* button(const QString& name) const { return control<QAbstractButton>(name); }
-    // The text of a text box, or the caption of a button or label.
+    // The text of a text box, or the caption of a button.
     QString text(const QString& name) const;
 
     // Replaces a text box's text as typing would.
