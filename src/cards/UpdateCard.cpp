@@ -125,8 +125,13 @@ private:
                     QStringLiteral("could not write %1: %2").arg(sLocalFile, written.error()));
         }
 
-        // The files are stored: what is left is bookkeeping. One fetch stored as several files
-        // logs each by its own URL, all with the last file's size, and counts it once.
+        return recordStored(kind, download);
+    }
+
+    // The files are stored: what is left is bookkeeping. One fetch stored as several files
+    // logs each by its own URL, all with the last file's size, and counts it once.
+    Status recordStored(const AssetKind& kind, const AssetDownload& download)
+    {
         dSize = sizeOnDisk(sLocalFile);
         bool first = true;
         for (const char* suffix : download.storeSuffixes) {

@@ -17,7 +17,5 @@ int checkValue(const QCheckBox* box)
 
 void setCheckValue(QCheckBox* box, int value)
 {
-    box->setCheckState(value == kTicked   ? Qt::Checked
-                       : value == kGrayed ? Qt::PartiallyChecked
-                                          : Qt::Unchecked);
+    box->setCheckState(value == kTicked ? Qt::Checked : Qt::Unchecked);
 }

@@ -9,4 +9,5 @@ inline constexpr int kTicked = 1;
 inline constexpr int kGrayed = 2;
 
 int checkValue(const QCheckBox* box);
+// Ticks or unticks the box; the program never grays one.
 void setCheckValue(QCheckBox* box, int value);

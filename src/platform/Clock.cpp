@@ -9,24 +9,10 @@ std::function<QDateTime()>& source()
 }
 } // namespace
 
-QDateTime now()
-{
-    return source() ? source()() : QDateTime::currentDateTime();
-}
-
-QString dateString()
-{
-    return now().toString(QStringLiteral("MM-dd-yyyy"));
-}
-
-QString timeString()
-{
-    return now().toString(QStringLiteral("HH:mm:ss"));
-}
-
 QString stamp()
 {
-    return now().toString(QStringLiteral("MM-dd-yyyy HH:mm:ss"));
+    const QDateTime now = source() ? source()() : QDateTime::currentDateTime();
+    return now.toString(QStringLiteral("MM-dd-yyyy HH:mm:ss"));
 }
 
 void setSource(std::function<QDateTime()> newSource)

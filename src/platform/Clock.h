@@ -9,12 +9,8 @@
 // current time to get fixed stamps.
 namespace Clock {
 
-QDateTime now();
-// "MM-dd-yyyy", 10 characters.
-QString dateString();
-// "HH:mm:ss" from 00:00:00 to 23:59:59, 8 characters.
-QString timeString();
-// The date string, one space and the time string, read from one reading of the clock.
+// The date as "MM-dd-yyyy", one space and the time as "HH:mm:ss" (00:00:00 to 23:59:59),
+// from one reading of the clock.
 QString stamp();
 
 // Test hook: every reading of the clock calls the source; an empty source restores the

@@ -119,24 +119,55 @@ Result<qint64> fileLength(const QString& path)
     return qint64(status.st_size);
 }
 
+namespace {
+
+// Whether a store may replace what is at the target, judged without following links. A former
+// regular file's permission bits are kept for the new one; anything else gives none.
+Status mayReplace(const QByteArray& target, mode_t& keptMode)
+{
+    struct stat former = {};
+    keptMode = 0;
+    if (::lstat(target.constData(), &former) == 0) {
+        if (S_ISDIR(former.st_mode))
+            return Status::failure(QStringLiteral("a folder has that name"));
+        // Judged from the permission bits, not from access(): a read-only file must stay
+        // untouched even for an administrator, and the rename would silently replace it.
+        if (S_ISREG(former.st_mode) && !(former.st_mode & 0222))
+            return Status::failure(QStringLiteral("the file is read-only"));
+        if (S_ISREG(former.st_mode))
+            keptMode = former.st_mode & 0777; // never set-user-ID or set-group-ID
+    }
+    struct stat folder = {};
+    if (::lstat(folderOf(target).constData(), &folder) != 0)
+        return Status::failure(errno == ENOENT ? QStringLiteral("the folder does not exist")
+                                               : systemError(errno));
+    if (S_ISLNK(folder.st_mode))
+        return Status::failure(QStringLiteral("the card folder is a link to another place"));
+    return {};
+}
+
+// Creates the part file afresh; one of this process id left by a killed store is replaced.
+int createPart(const QByteArray& part)
+{
+    const auto open = [&] {
+        return ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    };
+    int file = open();
+    if (file < 0 && errno == EEXIST) {
+        ::unlink(part.constData());
+        file = open();
+    }
+    return file;
+}
+
+} // namespace
+
 Status writeWholeFile(const QString& path, const QByteArray& bytes)
 {
     const QByteArray target = encodedPath(path);
-    struct stat former = {};
-    const bool replacing = ::lstat(target.constData(), &former) == 0;
-    if (replacing && S_ISDIR(former.st_mode))
-        return Status::failure(QStringLiteral("a folder has that name"));
-    // Judged from the permission bits, not from access(): a read-only file must stay
-    // untouched even for an administrator, and the rename would silently replace it.
-    if (replacing && S_ISREG(former.st_mode) && !(former.st_mode & 0222))
-        return Status::failure(QStringLiteral("the file is read-only"));
-    const QByteArray folder = folderOf(target);
-    struct stat folderStatus = {};
-    if (::lstat(folder.constData(), &folderStatus) != 0)
-        return Status::failure(errno == ENOENT ? QStringLiteral("the folder does not exist")
-                                               : systemError(errno));
-    if (S_ISLNK(folderStatus.st_mode))
-        return Status::failure(QStringLiteral("the card folder is a link to another place"));
+    mode_t keptMode = 0;
+    if (Status allowed = mayReplace(target, keptMode); !allowed)
+        return allowed;
 
     // Written beside the target and renamed over it once complete, so that a failure at any
     // point leaves the former file as it was. The process id keeps two copies of the program
@@ -145,22 +176,11 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray part = target.left(slash + 1) + '.' + target.mid(slash + 1) + '.' +
                             QByteArray::number(qint64(::getpid())) + ".kx-part";
-    const auto open = [&] {
-        return ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    };
-    int file = open();
-    if (file < 0 && errno == EEXIST) { // left by a store of this process id that was killed
-        ::unlink(part.constData());
-        file = open();
-    }
+    const int file = createPart(part);
     if (file < 0)
         return Status::failure(systemError(errno));
-
     Status written = writeAll(file, bytes.constData(), bytes.size());
-    // A replaced file keeps its permissions, but never set-user-ID or set-group-ID bits; a link
-    // or anything else in the file's place gives none of its own.
-    if (written && replacing && S_ISREG(former.st_mode) &&
-        ::fchmod(file, former.st_mode & 0777) != 0)
+    if (written && keptMode && ::fchmod(file, keptMode) != 0)
         written = Status::failure(systemError(errno));
     if (::close(file) != 0 && written)
         written = Status::failure(systemError(errno));

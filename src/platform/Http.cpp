@@ -44,6 +44,17 @@ QByteArray wireUrl(const QString& url)
     return wire;
 }
 
+// What went wrong, in plain words; the others in libcurl's own.
+const std::pair<CURLcode, const char*> kPlainReasons[] = {
+    {CURLE_COULDNT_RESOLVE_HOST, "the server's name could not be found"},
+    {CURLE_COULDNT_CONNECT, "could not connect to the server"},
+    {CURLE_PARTIAL_FILE, "the answer was cut short"},
+    {CURLE_GOT_NOTHING, "the server closed the connection without answering"},
+    {CURLE_TOO_MANY_REDIRECTS, "too many redirects"},
+    {CURLE_UNSUPPORTED_PROTOCOL, "refused an address that is neither http nor https"},
+    {CURLE_URL_MALFORMAT, "the address is not valid"},
+};
+
 QByteArray headerValue(const QByteArray& line, const char* name)
 {
     const qsizetype length = qsizetype(std::strlen(name));
@@ -153,10 +164,7 @@ Fetcher::Fetcher(QObject* parent) : QObject(parent)
 Fetcher::~Fetcher()
 {
     for (auto& [id, transfer] : m_transfers) {
-        if (transfer->easy) {
-            curl_multi_remove_handle(m_multi, transfer->easy);
-            curl_easy_cleanup(transfer->easy);
-        }
+        release(*transfer);
         curl_slist_free_all(transfer->headers);
     }
     curl_multi_cleanup(m_multi);
@@ -296,81 +304,78 @@ void Fetcher::begin(Transfer& transfer)
     QMetaObject::invokeMethod(this, &Fetcher::collectFinished, Qt::QueuedConnection);
 }
 
-void Fetcher::complete(Transfer& transfer, int resultCode)
+QString Fetcher::describe(int resultCode, const char* error) const
 {
     const auto code = CURLcode(resultCode);
+    if (code == CURLE_OPERATION_TIMEDOUT)
+        return QStringLiteral("less than 1 KB arrived in %1 seconds")
+            .arg(m_transferTimeout.count());
+    for (const auto& [known, reason] : kPlainReasons) {
+        if (code == known)
+            return QString::fromLatin1(reason);
+    }
+    return error[0] ? QString::fromLocal8Bit(error) : QString::fromLatin1(curl_easy_strerror(code));
+}
+
+void Fetcher::release(Transfer& transfer)
+{
+    if (transfer.easy) {
+        curl_multi_remove_handle(m_multi, transfer.easy);
+        curl_easy_cleanup(transfer.easy);
+        transfer.easy = nullptr;
+    }
+}
+
+QString Fetcher::failureOf(const Transfer& transfer, int resultCode, long status,
+                           bool& transient) const
+{
+    const auto code = CURLcode(resultCode);
+    transient = false;
+    if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
+        return QStringLiteral("the answer is larger than %1 bytes").arg(m_maxBodySize);
+    if (code != CURLE_OK) {
+        transient = isTransientCode(code);
+        return describe(code, transfer.error);
+    }
+    if (!transfer.framingFault.isEmpty())
+        return transfer.framingFault;
+    if (status == 200)
+        return {};
+    transient = isTransientStatus(status);
+    const QString failure = QStringLiteral("the server answered %1").arg(status);
+    return transfer.reasonPhrase.isEmpty() ? failure : failure + u' ' + transfer.reasonPhrase;
+}
+
+bool Fetcher::tryAgainLater(Transfer& transfer, const QString& failure)
+{
+    if (transfer.tries > m_retryDelays.size())
+        return false;
+    std::chrono::milliseconds delay = m_retryDelays[transfer.tries - 1];
+    if (transfer.retryAfterSeconds >= 0 && transfer.retryAfterSeconds <= 60)
+        delay = std::chrono::seconds(transfer.retryAfterSeconds);
+    emit retrying(transfer.url, failure, delay);
+    QTimer::singleShot(delay, this, [this, id = transfer.id] {
+        const auto found = m_transfers.find(id);
+        if (found != m_transfers.end() && !found->second->result)
+            begin(*found->second);
+    });
+    return true;
+}
+
+void Fetcher::complete(Transfer& transfer, int resultCode)
+{
     long status = 0;
     curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
-    curl_multi_remove_handle(m_multi, transfer.easy);
-    curl_easy_cleanup(transfer.easy);
-    transfer.easy = nullptr;
-
-    QString failure;
+    release(transfer);
     bool transient = false;
-    const QString tooLarge =
-        QStringLiteral("the answer is larger than %1 bytes").arg(m_maxBodySize);
-    if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
-        failure = tooLarge;
-    } else if (code != CURLE_OK) {
-        transient = isTransientCode(code);
-        switch (code) {
-        case CURLE_COULDNT_RESOLVE_HOST:
-            failure = QStringLiteral("the server's name could not be found");
-            break;
-        case CURLE_COULDNT_CONNECT:
-            failure = QStringLiteral("could not connect to the server");
-            break;
-        case CURLE_OPERATION_TIMEDOUT:
-            failure = QStringLiteral("less than 1 KB arrived in %1 seconds")
-                          .arg(m_transferTimeout.count());
-            break;
-        case CURLE_PARTIAL_FILE:
-            failure = QStringLiteral("the answer was cut short");
-            break;
-        case CURLE_GOT_NOTHING:
-            failure = QStringLiteral("the server closed the connection without answering");
-            break;
-        case CURLE_TOO_MANY_REDIRECTS:
-            failure = QStringLiteral("too many redirects");
-            break;
-        case CURLE_UNSUPPORTED_PROTOCOL:
-            failure = QStringLiteral("refused an address that is neither http nor https");
-            break;
-        case CURLE_URL_MALFORMAT:
-            failure = QStringLiteral("the address is not valid");
-            break;
-        default:
-            failure = transfer.error[0] ? QString::fromLocal8Bit(transfer.error)
-                                        : QString::fromLatin1(curl_easy_strerror(code));
-        }
-    } else if (!transfer.framingFault.isEmpty()) {
-        failure = transfer.framingFault;
-    } else if (status != 200) {
-        transient = isTransientStatus(status);
-        failure = QStringLiteral("the server answered %1").arg(status);
-        if (!transfer.reasonPhrase.isEmpty())
-            failure += u' ' + transfer.reasonPhrase;
-    }
-
-    if (failure.isEmpty()) {
+    QString failure = failureOf(transfer, resultCode, status, transient);
+    if (failure.isEmpty())
         settle(transfer, std::move(transfer.body));
-        return;
-    }
-    if (transient && transfer.tries <= m_retryDelays.size()) {
-        std::chrono::milliseconds delay = m_retryDelays[transfer.tries - 1];
-        if (transfer.retryAfterSeconds >= 0 && transfer.retryAfterSeconds <= 60)
-            delay = std::chrono::seconds(transfer.retryAfterSeconds);
-        emit retrying(transfer.url, failure, delay);
-        QTimer::singleShot(delay, this, [this, id = transfer.id] {
-            const auto found = m_transfers.find(id);
-            if (found != m_transfers.end() && !found->second->result)
-                begin(*found->second);
-        });
-        return;
-    }
-    if (transfer.tries > 1)
-        failure += QStringLiteral(" (%1 tries)").arg(transfer.tries);
-    settle(transfer, Result<QByteArray>::failure(failure));
+    else if (!transient || !tryAgainLater(transfer, failure))
+        settle(transfer,
+               Result<QByteArray>::failure(
+                   transfer.tries > 1 ? failure + QStringLiteral(" (%1 tries)").arg(transfer.tries)
+                                      : failure));
 }
 
 void Fetcher::settle(Transfer& transfer, Result<QByteArray> result)
@@ -446,10 +451,7 @@ void Fetcher::discard(Id id)
     if (found == m_transfers.end())
         return;
     Transfer& transfer = *found->second;
-    if (transfer.easy) {
-        curl_multi_remove_handle(m_multi, transfer.easy);
-        curl_easy_cleanup(transfer.easy);
-    }
+    release(transfer);
     m_bytesHeld -= transfer.body.size();
     if (transfer.result && *transfer.result)
         m_bytesHeld -= transfer.result->value().size();
@@ -466,11 +468,7 @@ void Fetcher::abort()
     }
     for (const Id id : underWay) {
         Transfer& transfer = *m_transfers.at(id);
-        if (transfer.easy) {
-            curl_multi_remove_handle(m_multi, transfer.easy);
-            curl_easy_cleanup(transfer.easy);
-            transfer.easy = nullptr;
-        }
+        release(transfer);
         settle(transfer, Result<QByteArray>::failure(QStringLiteral("the download was cancelled")));
     }
 }

@@ -75,6 +75,13 @@ private:
     void collectFinished();
     void begin(Transfer& transfer);
     void complete(Transfer& transfer, int code);
+    QString describe(int code, const char* error) const;
+    // Why the try failed, or nothing; transient says whether another try may succeed.
+    QString failureOf(const Transfer& transfer, int code, long status, bool& transient) const;
+    // Schedules another try, unless the tries are used up.
+    bool tryAgainLater(Transfer& transfer, const QString& failure);
+    // Ends the transfer's current try, if under way.
+    void release(Transfer& transfer);
     void settle(Transfer& transfer, Result<QByteArray> result);
     QString proxyFor(const QString& url);
 

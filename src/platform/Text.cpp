@@ -30,13 +30,6 @@ namespace {
 constexpr std::int64_t kUnitsPerWhole = 10000;
 }
 
-Currency Currency::fromUnits(std::int64_t units)
-{
-    Currency amount;
-    amount.m_units = units;
-    return amount;
-}
-
 bool Currency::add(double value)
 {
     const double scaled = std::nearbyint(value * kUnitsPerWhole);

@@ -17,16 +17,12 @@ class Currency
 {
 public:
     Currency() = default;
-    static Currency fromUnits(std::int64_t units);
 
     // Adds the value; an addition that would overflow leaves the amount unchanged and
     // returns false.
     bool add(double value);
-    std::int64_t units() const { return m_units; }
     // Plain digits of the whole part, and a decimal point only when there is a fraction.
     QString text() const;
-
-    friend bool operator==(Currency, Currency) = default;
 
 private:
     std::int64_t m_units = 0;
