@@ -110,7 +110,7 @@ void tst_UpdateCard::logBlockIsExactToTheByte()
     const QDateTime start(QDate(2024, 6, 1), QTime(21, 5, 9));
     FixedClock clock({start, start.addSecs(5)});
     m_driver->type("tKEY", " K&=y ");
-    m_driver->type("tUSERNAME", "a user");
+    m_driver->type("tUSERNAME", " a user ");
     m_driver->prepare(m_work->path(), kAssetBoxes);
     m_driver->runOneCard("  a0001 ");
     QCOMPARE(m_driver->text("Text3"), QString("a0001"));

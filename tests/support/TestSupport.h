@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QByteArray>
 #include <QDateTime>
-#include <QList>
 #include <QMap>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 

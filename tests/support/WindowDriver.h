@@ -5,7 +5,6 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QStringList>
 
 #include <memory>
 
