@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLockFile>
 
 #include <algorithm>
@@ -224,7 +223,13 @@ FolderLock::~FolderLock() = default;
 Status FolderLock::lock(const QString& folder)
 {
     const QString path = nativePath(folder) + QStringLiteral("/.kx-update.lock");
-    const bool existed = QFileInfo::exists(path);
+    // Looked at without following a link: QLockFile reads what it finds there, and reading a
+    // pipe would wait for ever.
+    struct stat existing = {};
+    const bool existed = ::lstat(QFile::encodeName(path).constData(), &existing) == 0;
+    if (existed && !S_ISREG(existing.st_mode))
+        return Status::failure(
+            QStringLiteral("could not lock %1: it is not a regular file").arg(folder));
     auto lock = std::make_unique<QLockFile>(path);
     lock->setStaleLockTime(0); // only a lock whose copy is gone is stale, however old
     if (lock->tryLock(0)) {

@@ -89,6 +89,8 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()
         QTest::addRow("%s", name) << name << QString("%1 is not a card folder name").arg(name);
     QTest::newRow("locked") << ""
                             << "another update of this data folder is running";
+    QTest::newRow("lock is a pipe") << ""
+                                    << "could not lock DATA\\: it is not a regular file";
     QTest::newRow("unreadable") << ""
                                 << "could not read DATA\\: Permission denied";
     QTest::newRow("log fails") << ""
@@ -108,6 +110,8 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
     std::unique_ptr<FileSizeLimit> limit;
     if (QTest::currentDataTag() == QString("locked"))
         QVERIFY(otherCopy.lock(data()));
+    if (QTest::currentDataTag() == QString("lock is a pipe"))
+        QVERIFY(::mkfifo(QFile::encodeName(data() + "/.kx-update.lock").constData(), 0666) == 0);
     if (QTest::currentDataTag() == QString("unreadable")) {
         ::chmod(QFile::encodeName(data()).constData(), 0300);
         if (QDir(data()).entryList(QDir::AllEntries).size() > 0)

@@ -73,8 +73,9 @@ QStringList filesBelow(const QString& folder)
 QMap<QString, QByteArray> snapshot(const QString& folder)
 {
     QMap<QString, QByteArray> files;
-    for (const QString& file : filesBelow(folder))
-        files.insert(file, readBytes(folder + "/" + file));
+    for (const QString& file : filesBelow(folder)) // a pipe is listed, never read
+        files.insert(file, QFileInfo(folder + "/" + file).isFile() ? readBytes(folder + "/" + file)
+                                                                   : "<not a file>");
     return files;
 }
 
