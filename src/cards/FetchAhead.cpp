@@ -36,11 +36,12 @@ void FetchAhead::topUp()
     const auto queueFull = [&] {
         return int(m_queue.size()) >= 4 * m_connections || m_fetcher.bytesHeld() >= kMaxBytesHeld;
     };
-    while (!queueFull() && m_nextCard < m_cards.size() &&
+    while (!queueFull() && m_cardsWithoutFetches < kMaxCardsAhead && m_nextCard < m_cards.size() &&
            m_nextCard - m_reachedCard < kMaxCardsAhead) {
-        for (const QString& url : predictedFetches(*m_run, m_cards[m_nextCard]))
-            m_queue.push_back(
-                {url, url.startsWith(m_run->origins.infoService + QStringLiteral("/bof/"))});
+        const QList<PredictedFetch> fetches = predictedFetches(*m_run, m_cards[m_nextCard]);
+        for (const PredictedFetch& fetch : fetches)
+            m_queue.push_back({fetch.url, fetch.fromInfoService});
+        m_cardsWithoutFetches = fetches.isEmpty() ? m_cardsWithoutFetches + 1 : 0;
         ++m_nextCard;
     }
     startWaiting();

@@ -174,16 +174,17 @@ Status UpdateCard(RunContext& run, const QString& MyCard)
     return {};
 }
 
-QStringList predictedFetches(const RunContext& run, const QString& card)
+QList<PredictedFetch> predictedFetches(const RunContext& run, const QString& card)
 {
     const CardNames names(run, card);
-    QStringList urls;
+    QList<PredictedFetch> fetches;
     for (const AssetKind& kind : assetKinds()) {
         if (checkValue(run.ui.*kind.box) != kTicked ||
             !fetchesNow(run.ui, kind, sizeOnDisk(names.localPath(kind.probeSuffix))))
             continue;
         for (const AssetDownload& download : kind.downloads)
-            urls << names.url(kind, download.fetchSuffix);
+            fetches.append(
+                {names.url(kind, download.fetchSuffix), kind.source == AssetSource::InfoService});
     }
-    return urls;
+    return fetches;
 }

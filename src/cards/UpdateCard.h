@@ -11,9 +11,16 @@
 // or log write that fails, or when the window is closed; what was stored before stays stored.
 Status UpdateCard(RunContext& run, const QString& MyCard);
 
-// The addresses UpdateCard would fetch for the card now, in order, judged from the files on
-// disk and the boxes as they are.
-QStringList predictedFetches(const RunContext& run, const QString& card);
+// A fetch UpdateCard would make.
+struct PredictedFetch
+{
+    QString url;
+    bool fromInfoService = false;
+};
+
+// The fetches UpdateCard would make for the card now, in order, judged from the files on disk
+// and the boxes as they are.
+QList<PredictedFetch> predictedFetches(const RunContext& run, const QString& card);
 
 // The names built from a card name, used exactly as given.
 QString localFilePath(const QString& dataPath, const QString& card, const QString& suffix);
