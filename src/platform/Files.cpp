@@ -11,7 +11,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -192,24 +191,13 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
 
 void removeLeftoverParts(const QString& folder)
 {
-    // Plain system calls into a buffer on the stack: this runs once for every card of a run.
-    const int dir = ::open(encodedPath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0)
+    const Result<QList<FolderEntry>> listed = listFolder(folder);
+    if (!listed)
         return;
-    static constexpr char kPartEnd[] = ".kx-part";
-    constexpr std::size_t kPartEndLength = sizeof(kPartEnd) - 1;
-    alignas(dirent64) char buffer[8192];
-    for (long count; (count = ::syscall(SYS_getdents64, dir, buffer, sizeof(buffer))) > 0;) {
-        for (long offset = 0; offset < count;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
-            offset += entry->d_reclen;
-            const std::size_t length = std::strlen(entry->d_name);
-            if (entry->d_name[0] == '.' && length > kPartEndLength &&
-                std::strcmp(entry->d_name + length - kPartEndLength, kPartEnd) == 0)
-                ::unlinkat(dir, entry->d_name, 0);
-        }
+    for (const FolderEntry& entry : listed.value()) {
+        if (entry.name.startsWith(u'.') && entry.name.endsWith(QStringLiteral(".kx-part")))
+            ::unlink(encodedPath(folder + u'\\' + entry.name).constData());
     }
-    ::close(dir);
 }
 
 void failWritesPastFileSizeLimit()

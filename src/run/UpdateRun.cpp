@@ -33,14 +33,8 @@ bool isCardFolderName(const QString& name)
     });
 }
 
-// The entries of the data folder that the walk takes as card folders of one letter.
-bool isCardOf(const FolderEntry& entry, const QString& sPattern)
-{
-    return entry.isFolder && isCardFolderName(entry.name) && matchesPattern(entry.name, sPattern);
-}
-
-// Every card folder from "A" to "D", in walk order. Anything else in the data folder (files,
-// links, entries that cannot be read, odd names) is passed over.
+// Every card folder from "A" to "D", in walk order. Anything else in the data folder whose name
+// matches (files, links, entries that cannot be read, odd names) is passed over.
 Status walkAllCards(RunContext& run)
 {
     FormState& state = run.state;
@@ -48,37 +42,41 @@ Status walkAllCards(RunContext& run)
     if (!listed)
         return Status::failure(
             QStringLiteral("could not read %1: %2").arg(state.sDataPath, listed.error()));
-    const QList<FolderEntry>& entries = listed.value();
 
-    QStringList cards;
+    // The entries the walk visits, letter by letter.
+    QList<FolderEntry> visited;
     for (std::int16_t iLetter = kFirstCardLetter; iLetter <= kLastCardLetter; ++iLetter) {
-        for (const FolderEntry& entry : entries) {
-            if (isCardOf(entry, QChar(iLetter) + kCardPatternTail))
-                cards << entry.name;
+        const QString sLetter = QChar(iLetter);
+        const QString sPattern = sLetter + kCardPatternTail;
+        for (const FolderEntry& entry : listed.value()) {
+            if (matchesPattern(entry.name, sPattern))
+                visited << entry;
         }
+    }
+    const auto isCard = [](const FolderEntry& entry) {
+        return entry.isFolder && isCardFolderName(entry.name);
+    };
+    QStringList cards;
+    for (const FolderEntry& entry : visited) {
+        if (isCard(entry))
+            cards << entry.name;
     }
     run.progress.addCards(int(cards.size()));
     run.fetches.planCards(run, cards);
 
     int cardIndex = 0;
-    for (std::int16_t iLetter = kFirstCardLetter; iLetter <= kLastCardLetter; ++iLetter) {
-        const QString sLetter = QChar(iLetter);
-        const QString sPattern = sLetter + kCardPatternTail;
-        for (const FolderEntry& entry : entries) {
-            if (!matchesPattern(entry.name, sPattern))
-                continue;
+    for (const FolderEntry& entry : visited) {
+        if (isCard(entry)) {
             const QString& sCard = entry.name;
-            if (isCardOf(entry, sPattern)) {
-                if (Status written = run.log.writeCardNameLine(sCard); !written)
-                    return written;
-                run.fetches.reachedCard(cardIndex++);
-                if (Status updated = UpdateCard(run, sCard); !updated)
-                    return updated;
-                run.progress.cardDone();
-            }
-            if (Status going = pumpEvents(run); !going)
-                return going;
+            if (Status written = run.log.writeCardNameLine(sCard); !written)
+                return written;
+            run.fetches.reachedCard(cardIndex++);
+            if (Status updated = UpdateCard(run, sCard); !updated)
+                return updated;
+            run.progress.cardDone();
         }
+        if (Status going = pumpEvents(run); !going)
+            return going;
     }
     return {};
 }

@@ -6,7 +6,6 @@
 #include <QtTest>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -40,7 +39,6 @@ void tst_Files::storesAreWholeAndStayInTheirFolder()
     QVERIFY(writeWholeFile(target, "new"));
     QCOMPARE(readBytes(target), QByteArray("new"));
     QCOMPARE(modeOf(target) & 07777, mode_t(0755));
-    QCOMPARE(filesBelow(card), QStringList{"a0001c.jpg"});
 
     // A read-only file is never replaced; a missing folder is never created.
     ::chmod(QFile::encodeName(target).constData(), 0444);

@@ -31,7 +31,7 @@ SampleCardServer::SampleCardServer(std::set<std::string> cards, int port)
     socket_t listening = INVALID_SOCKET;
     m_server->set_socket_options([&listening](socket_t socket) {
         listening = socket;
-        int yes = 1;
+        int yes = 1; // what the library's own socket options would have set
         ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     });
     m_server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
