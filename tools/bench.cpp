@@ -3,6 +3,7 @@
 // downloads against curl fetching the same addresses into the same files, run by turns.
 #include "SampleCollection.h"
 #include "WindowDriver.h"
+#include "cards/WholePicture.h"
 #include "platform/Files.h"
 
 #include <QApplication>
@@ -352,6 +353,40 @@ int usage()
     return 2;
 }
 
+// What judging each fetched picture whole costs, against the least any store does with its
+// bytes: one copy of them.
+void benchPictureCheck(const Options& options)
+{
+    std::vector<QByteArray> pictures;
+    for (int card = 0; card < options.downloadCards; ++card) {
+        for (const char* suffix : {"c.jpg", "d.bmp", "e.bmp", "_full.png"})
+            pictures.push_back(QByteArray::fromStdString(
+                sample::assetBody(sample::cardName(std::size_t(card)), suffix)));
+    }
+    std::size_t faults = 0;
+    const double checking = measure(
+        options, [] {},
+        [&] {
+            for (const QByteArray& picture : pictures)
+                faults += !wholePictureFault(picture).isEmpty();
+        });
+    qint64 copied = 0;
+    const double copying = measure(
+        options, [] {},
+        [&] {
+            for (const QByteArray& picture : pictures) {
+                QByteArray copy(picture.constData(), picture.size());
+                copied += copy.size();
+            }
+        });
+    if (faults != 0 || copied == 0) {
+        std::cerr << "kx-bench: a served picture was judged not whole\n";
+        std::exit(1);
+    }
+    printRow("picture-check", QString("check %1 pictures").arg(pictures.size()), checking,
+             "copy their bytes once", copying, peakMemoryMiB());
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -415,6 +450,8 @@ int main(int argc, char* argv[])
     if (wanted("download-remote"))
         benchDownload(options, work.path(), "download-remote", options.remoteCards,
                       options.remoteMs, Peer::LatencyFloor, 0);
+    if (wanted("picture-check"))
+        benchPictureCheck(options);
     if (wanted("sequential"))
         benchDownload(options, work.path(), "sequential", options.latencyCards, options.latencyMs,
                       Peer::CurlOneConnection, 1);

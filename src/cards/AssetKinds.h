@@ -31,6 +31,8 @@ struct AssetKind
     // Whether a file of this size is fetched in only-missing mode.
     bool (*sizeRuleFetches)(double size);
     AssetSource source;
+    // Only a whole picture is stored: a body that is not one fails the fetch.
+    bool picturesOnly;
     // The window gets a turn after the probe and before the store.
     bool extraPumps;
     std::vector<AssetDownload> downloads;

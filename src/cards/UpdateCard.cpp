@@ -2,6 +2,7 @@
 
 #include "cards/AssetKinds.h"
 #include "cards/FetchAhead.h"
+#include "cards/WholePicture.h"
 #include "log/RunLog.h"
 #include "platform/CheckValue.h"
 #include "platform/Files.h"
@@ -109,6 +110,10 @@ private:
         if (!body)
             return Status::failure(QStringLiteral("could not get %1: %2").arg(url, body.error()));
         const QByteArray bData = std::move(body).value();
+        if (kind.picturesOnly) {
+            if (const QString fault = wholePictureFault(bData); !fault.isEmpty())
+                return Status::failure(QStringLiteral("could not get %1: %2").arg(url, fault));
+        }
 
         const QString firstUrl = m_names.url(kind, download.storeSuffixes.front());
         if (Status logged = m_run.log.writeDownloadLine(firstUrl); !logged)

@@ -25,6 +25,8 @@ private slots:
     void sizeRulesDecideInOnlyMissingMode_data();
     void sizeRulesDecideInOnlyMissingMode();
     void logBlockIsExactToTheByte();
+    void onlyWholePicturesReplacePictures_data();
+    void onlyWholePicturesReplacePictures();
 
 private:
     QString local(const QString& suffix) const { return m_work->file("a0001/a0001" + suffix); }
@@ -95,6 +97,68 @@ void tst_UpdateCard::sizeRulesDecideInOnlyMissingMode()
         QCOMPARE(!m_server->requests().empty(), overwrite || fetched);
         m_driver->pressReset();
     }
+}
+
+void tst_UpdateCard::onlyWholePicturesReplacePictures_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QByteArray>("served");
+    QTest::addColumn<QString>("failure"); // empty: stored as served
+    const QByteArray jpeg = toBytes(sample::assetBody("a0001", "c.jpg"));
+    const QByteArray png = toBytes(sample::assetBody("a0001", "_full.png"));
+    const QByteArray bmp = toBytes(sample::assetBody("a0001", "d.bmp"));
+    const QByteArray gif = QByteArray("GIF89a\x01\0\x01\0\0\0\0;", 14);
+    const QByteArray page = "<html><body>Error: database is down</body></html>";
+    const auto row = [](const char* name, const char* suffix, const QByteArray& served,
+                        const QString& failure) {
+        QTest::newRow(name) << suffix << served << failure;
+    };
+    row("JPEG", "c.jpg", jpeg, "");
+    row("PNG as .jpg", "c.jpg", png, "");
+    row("GIF as .png", "_full.png", gif, "");
+    row("BMP", "d.bmp", bmp, "");
+    row("error page", "c.jpg", page,
+        "the answer is not a whole picture (49 bytes, begins with \"<html><body>Erro\")");
+    row("empty picture", "_full.png", "", "the answer is not a whole picture (0 bytes)");
+    row("JPEG cut short", "c.jpg", jpeg.left(3000),
+        "the answer is not a whole picture (3000 bytes, a JPEG cut short)");
+    row("PNG cut short", "_full.png", png.chopped(1),
+        QString("the answer is not a whole picture (%1 bytes, a PNG cut short)")
+            .arg(png.size() - 1));
+    row("BMP cut short", "d.bmp", bmp.chopped(1),
+        QString("the answer is not a whole picture (%1 bytes, a BMP cut short)")
+            .arg(bmp.size() - 1));
+    row("GIF cut short", "_full.png", gif.chopped(1),
+        "the answer is not a whole picture (13 bytes, a GIF cut short)");
+    row("binary", "c.jpg", QByteArray("\0\x01\r\n", 4),
+        "the answer is not a whole picture (4 bytes, begins with \"\\x00\\x01\\x0D\\x0A\")");
+    row("info files as served", ".inf", "", "");
+}
+
+void tst_UpdateCard::onlyWholePicturesReplacePictures()
+{
+    QFETCH(QString, suffix);
+    QFETCH(QByteArray, served);
+    QFETCH(QString, failure);
+    const QString local = suffix == ".inf" ? ".woxinf" : suffix;
+    writeBytes(this->local(local), "former");
+    m_server->setAnswer(assetPath(suffix.toStdString()), {200, served.toStdString()});
+    const QString box = suffix == "c.jpg"       ? "cbCI"
+                        : suffix == "_full.png" ? "cbCP"
+                        : suffix == "d.bmp"     ? "cbTI"
+                                                : "cbINF";
+    // A grayed box is not a ticked one: its kind is never fetched.
+    m_driver->prepare(m_work->path(), {box, "cbCX"}, true);
+    m_driver->box("cbCX")->setCheckState(Qt::PartiallyChecked);
+    m_driver->runOneCard("a0001");
+
+    const QString url =
+        QString::fromStdString(m_server->origin() + assetPath(suffix.toStdString()));
+    QCOMPARE(m_driver->text("Text2"),
+             failure.isEmpty() ? "DONE !"
+                               : "Update stopped: could not get " + url + ": " + failure);
+    QCOMPARE(readBytes(this->local(local)), failure.isEmpty() ? served : QByteArray("former"));
+    QVERIFY(!logLines().join('\n').contains(".xml"));
 }
 
 void tst_UpdateCard::logBlockIsExactToTheByte()

@@ -1,5 +1,8 @@
 #include "SampleCollection.h"
 
+#include <QBuffer>
+#include <QImage>
+
 #include <filesystem>
 #include <fstream>
 
@@ -31,18 +34,86 @@ std::size_t sizeFor(const std::string& suffix, std::uint64_t hash)
         return 12000 + hash % 40000;
     if (suffix == "_full.png")
         return 11000 + hash % 60000;
-    return 1 + hash % 8000; // "d.bmp", "e.bmp", ".inf"
+    if (suffix == "d.bmp" || suffix == "e.bmp")
+        return 600 + hash % 7400;
+    return 1 + hash % 8000; // ".inf"
 }
 
-std::string magicFor(const std::string& suffix)
+// A small picture, drawn once and written with Qt's own image writer.
+std::string pictureOf(const char* format)
 {
-    if (suffix == "c.jpg")
-        return std::string("\xFF\xD8\xFF\xE0", 4);
-    if (suffix == "d.bmp" || suffix == "e.bmp")
-        return "BM";
-    if (suffix == "_full.png")
-        return std::string("\x89PNG\r\n\x1A\n", 8);
-    return "[card]";
+    QImage image(8, 6, QImage::Format_RGB888);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb(x * 30, y * 40, (x + y) * 15));
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes.toStdString();
+}
+
+void putBigEndian(std::string& bytes, std::uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        bytes += char(value >> shift);
+}
+
+void setLittleEndian(std::string& bytes, std::size_t at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = char(value >> (8 * i));
+}
+
+std::uint32_t crc32Of(const std::string& bytes)
+{
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// The picture grown to the size with filler its format passes over, so that every card has a
+// whole picture of its own: comment segments after a JPEG's start, a private chunk before a
+// PNG's end, a gap before a BMP's pixels.
+std::string pictureOfSize(const std::string& suffix, std::size_t size, std::uint64_t seed)
+{
+    if (suffix == "c.jpg") {
+        static const std::string jpeg = pictureOf("JPG");
+        std::string comments;
+        for (std::size_t left = size - jpeg.size(); left > 0;) {
+            // A segment holds at most 65533 bytes and needs 4 of its own; none is left shorter.
+            const std::size_t take = left > 65537 ? std::min<std::size_t>(65537, left - 4) : left;
+            const std::size_t data = take - 4;
+            comments += "\xFF\xFE";
+            comments += char((data + 2) >> 8);
+            comments += char((data + 2) & 0xFF);
+            comments += fillerBytes(data, seed + left);
+            left -= data + 4;
+        }
+        return jpeg.substr(0, 2) + comments + jpeg.substr(2);
+    }
+    if (suffix == "_full.png") {
+        static const std::string png = pictureOf("PNG");
+        constexpr std::size_t kEndChunk = 12;
+        const std::string typeAndData = "kxFl" + fillerBytes(size - png.size() - 12, seed);
+        std::string chunk;
+        putBigEndian(chunk, std::uint32_t(typeAndData.size() - 4));
+        chunk += typeAndData;
+        putBigEndian(chunk, crc32Of(typeAndData));
+        return png.substr(0, png.size() - kEndChunk) + chunk + png.substr(png.size() - kEndChunk);
+    }
+    static const std::string bmp = pictureOf("BMP");
+    const std::size_t pixelsAt = std::uint8_t(bmp[10]) | std::uint8_t(bmp[11]) << 8;
+    const std::size_t gap = size - bmp.size();
+    std::string picture = bmp.substr(0, pixelsAt) + fillerBytes(gap, seed) + bmp.substr(pixelsAt);
+    setLittleEndian(picture, 2, std::uint32_t(picture.size()));
+    setLittleEndian(picture, 10, std::uint32_t(pixelsAt + gap));
+    return picture;
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes)
@@ -86,8 +157,11 @@ std::string fillerBytes(std::size_t size, std::uint64_t seed)
 std::string assetBody(const std::string& card, const std::string& suffix)
 {
     const std::uint64_t hash = hashOf(card + '/' + suffix);
-    std::string body = fillerBytes(sizeFor(suffix, hash), hash);
-    const std::string magic = magicFor(suffix);
+    const std::size_t size = sizeFor(suffix, hash);
+    if (suffix != ".inf")
+        return pictureOfSize(suffix, size, hash);
+    std::string body = fillerBytes(size, hash);
+    const std::string magic = "[card]";
     body.replace(0, std::min(magic.size(), body.size()), magic.substr(0, body.size()));
     return body;
 }

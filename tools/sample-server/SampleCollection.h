@@ -18,8 +18,9 @@ inline const std::vector<std::string> kLocalSuffixes{"c.jpg",   "d.bmp", "e.bmp"
 // The i-th card of the collection (from 0): a0001, b0001, c0001, d0001, a0002, ...
 std::string cardName(std::size_t index);
 
-// What the asset server serves for the card's file with that suffix ("c.jpg" from 12000
-// bytes, "d.bmp", "e.bmp" and ".inf" of 1 to 8000 bytes, "_full.png" from 11000 bytes).
+// What the asset server serves for the card's file with that suffix: whole pictures for
+// "c.jpg" (a JPEG from 12000 bytes), "d.bmp" and "e.bmp" (BMPs of 600 to 8000 bytes) and
+// "_full.png" (a PNG from 11000 bytes), and 1 to 8000 bytes for ".inf".
 std::string assetBody(const std::string& card, const std::string& suffix);
 // The card-info document of the card.
 std::string infoBody(const std::string& card);
