@@ -23,7 +23,7 @@ public:
     static constexpr int kDefaultConnections = 6;
     // Connections to the card-info service, which answers more slowly per request.
     static constexpr int kInfoConnections = 2;
-    static constexpr qint64 kMaxBytesHeld = qint64(32) << 20;
+    static constexpr qint64 kMaxBytesHeld = qint64(16) << 20;
     static constexpr int kMaxCardsAhead = 64;
 
     explicit FetchAhead(Fetcher& fetcher);

@@ -22,13 +22,6 @@ bool isTransientStatus(long status)
            status == 504;
 }
 
-bool isTransientCode(CURLcode code)
-{
-    return code == CURLE_COULDNT_CONNECT || code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR ||
-           code == CURLE_GOT_NOTHING || code == CURLE_PARTIAL_FILE ||
-           code == CURLE_OPERATION_TIMEDOUT;
-}
-
 // Characters that cannot stand in a request line, and "#", which would end the address at a
 // fragment, are percent-encoded; everything else goes as built.
 QByteArray wireUrl(const QString& url)
@@ -44,15 +37,34 @@ QByteArray wireUrl(const QString& url)
     return wire;
 }
 
-// What went wrong, in plain words; the others in libcurl's own.
-const std::pair<CURLcode, const char*> kPlainReasons[] = {
-    {CURLE_COULDNT_RESOLVE_HOST, "the server's name could not be found"},
-    {CURLE_COULDNT_CONNECT, "could not connect to the server"},
-    {CURLE_PARTIAL_FILE, "the answer was cut short"},
-    {CURLE_GOT_NOTHING, "the server closed the connection without answering"},
-    {CURLE_TOO_MANY_REDIRECTS, "too many redirects"},
-    {CURLE_UNSUPPORTED_PROTOCOL, "refused an address that is neither http nor https"},
-    {CURLE_URL_MALFORMAT, "the address is not valid"},
+// Why a try failed, in plain words: the first row whose code matches, and whose text, where it
+// has one, is in libcurl's message. Transient failures may pass when tried again. libcurl's own
+// message is the fall-back for anything not listed.
+struct PlainReason
+{
+    CURLcode code;
+    const char* messageHolds; // nullptr: any message
+    const char* reason;       // nullptr: libcurl's message
+    bool transient;
+};
+const PlainReason kPlainReasons[] = {
+    {CURLE_COULDNT_RESOLVE_HOST, nullptr, "the server's name could not be found", false},
+    {CURLE_COULDNT_CONNECT, nullptr, "could not connect to the server", true},
+    {CURLE_PARTIAL_FILE, nullptr, "the answer was cut short", true},
+    {CURLE_GOT_NOTHING, nullptr, "the server closed the connection without answering", true},
+    {CURLE_TOO_MANY_REDIRECTS, nullptr, "too many redirects", false},
+    // An answer with no status line, or a status that is not three digits.
+    {CURLE_UNSUPPORTED_PROTOCOL, "HTTP/0.9", "the answer is not HTTP", false},
+    {CURLE_UNSUPPORTED_PROTOCOL, "response code", "the answer is not HTTP", false},
+    {CURLE_UNSUPPORTED_PROTOCOL, nullptr, "refused an address that is neither http nor https",
+     false},
+    {CURLE_URL_MALFORMAT, nullptr, "the address is not valid", false},
+    // libcurl refuses a status line or header line over 100 KB as if memory ran out.
+    {CURLE_OUT_OF_MEMORY, nullptr, "the answer's headers are too long", false},
+    {CURLE_WEIRD_SERVER_REPLY, "Content-Length", "the answer's length cannot be read", false},
+    {CURLE_RECV_ERROR, "chunked", "the answer's chunks are broken", false},
+    {CURLE_RECV_ERROR, nullptr, nullptr, true},
+    {CURLE_SEND_ERROR, nullptr, nullptr, true},
 };
 
 QByteArray headerValue(const QByteArray& line, const char* name)
@@ -81,6 +93,7 @@ struct Fetcher::Transfer
     QByteArray body;
     qint64 announced = -1;
     QString framingFault;
+    bool chunked = false;
     QString reasonPhrase;
     long retryAfterSeconds = -1;
     bool tooLarge = false;
@@ -108,6 +121,7 @@ struct Fetcher::Transfer
         const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
         if (line.startsWith("HTTP/")) { // a new answer, after a redirect or a 100 Continue
             transfer.announced = -1;
+            transfer.chunked = false;
             transfer.framingFault.clear();
             transfer.retryAfterSeconds = -1;
             transfer.reasonPhrase = QString::fromLatin1(line).section(u' ', 2).trimmed();
@@ -121,6 +135,8 @@ struct Fetcher::Transfer
                 transfer.framingFault = QStringLiteral("the answer announces two lengths");
             else
                 transfer.announced = value;
+        } else if (!headerValue(line, "transfer-encoding").isEmpty()) {
+            transfer.chunked = true;
         } else if (const QByteArray encoding = headerValue(line, "content-encoding");
                    !encoding.isEmpty() && encoding.toLower() != "identity") {
             transfer.framingFault =
@@ -130,7 +146,11 @@ struct Fetcher::Transfer
             const long seconds = after.toLong(&ok);
             transfer.retryAfterSeconds = ok ? seconds : -1;
         }
-        return size * count;
+        // A message framed two ways is how requests are smuggled (RFC 9112, 6.3).
+        if (transfer.chunked && transfer.announced >= 0)
+            transfer.framingFault = QStringLiteral("the answer announces both chunks and a length");
+        // A broken answer is not read any further.
+        return transfer.framingFault.isEmpty() ? size * count : 0;
     }
 };
 
@@ -304,17 +324,25 @@ void Fetcher::begin(Transfer& transfer)
     QMetaObject::invokeMethod(this, &Fetcher::collectFinished, Qt::QueuedConnection);
 }
 
-QString Fetcher::describe(int resultCode, const char* error) const
+QString Fetcher::describe(int resultCode, const char* error, bool& transient) const
 {
     const auto code = CURLcode(resultCode);
-    if (code == CURLE_OPERATION_TIMEDOUT)
+    transient = false;
+    if (code == CURLE_OPERATION_TIMEDOUT) {
+        transient = true;
         return QStringLiteral("less than 1 KB arrived in %1 seconds")
             .arg(m_transferTimeout.count());
-    for (const auto& [known, reason] : kPlainReasons) {
-        if (code == known)
-            return QString::fromLatin1(reason);
     }
-    return error[0] ? QString::fromLocal8Bit(error) : QString::fromLatin1(curl_easy_strerror(code));
+    const QString message =
+        error[0] ? QString::fromLocal8Bit(error) : QString::fromLatin1(curl_easy_strerror(code));
+    for (const PlainReason& row : kPlainReasons) {
+        if (row.code != code ||
+            (row.messageHolds && !message.contains(QLatin1String(row.messageHolds))))
+            continue;
+        transient = row.transient;
+        return row.reason ? QString::fromLatin1(row.reason) : message;
+    }
+    return message;
 }
 
 void Fetcher::release(Transfer& transfer)
@@ -333,12 +361,10 @@ QString Fetcher::failureOf(const Transfer& transfer, int resultCode, long status
     transient = false;
     if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         return QStringLiteral("the answer is larger than %1 bytes").arg(m_maxBodySize);
-    if (code != CURLE_OK) {
-        transient = isTransientCode(code);
-        return describe(code, transfer.error);
-    }
     if (!transfer.framingFault.isEmpty())
         return transfer.framingFault;
+    if (code != CURLE_OK)
+        return describe(code, transfer.error, transient);
     if (status == 200)
         return {};
     transient = isTransientStatus(status);

@@ -20,9 +20,9 @@
 // A fetch succeeds only with status 200 and a well-framed body, after at most 10 redirects to
 // http or https addresses. It fails on a network error, any other status, a body whose framing
 // is broken (a Content-Length that cannot be read or that disagrees with itself or with the
-// body, a bad chunk, an encoded body), a body over the size cap, or a body slower than 1 KB in
-// the transfer time-out. Transient failures (a refused or dropped connection, a stall, status
-// 408, 429, 500, 502, 503 or 504) are tried again after a pause.
+// body, a bad chunk, both chunks and a length, an encoded body), a body over the size cap, or a
+// body slower than 1 KB in the transfer time-out. Transient failures (a refused or dropped
+// connection, a stall, status 408, 429, 500, 502, 503 or 504) are tried again after a pause.
 class Fetcher final : public QObject
 {
     Q_OBJECT
@@ -31,7 +31,9 @@ public:
     using Id = quint64;
 
     static constexpr std::chrono::seconds kDefaultTransferTimeout{60};
-    static constexpr qint64 kDefaultMaxBodySize = qint64(256) << 20;
+    // Far above any card file, and low enough that the answers of every connection at once stay
+    // a small part of the memory of a small laptop.
+    static constexpr qint64 kDefaultMaxBodySize = qint64(8) << 20;
     static constexpr int kMaxRedirects = 10;
 
     explicit Fetcher(QObject* parent = nullptr);
@@ -75,7 +77,8 @@ private:
     void collectFinished();
     void begin(Transfer& transfer);
     void complete(Transfer& transfer, int code);
-    QString describe(int code, const char* error) const;
+    // Why the try failed, in plain words; transient says whether another try may succeed.
+    QString describe(int code, const char* error, bool& transient) const;
     // Why the try failed, or nothing; transient says whether another try may succeed.
     QString failureOf(const Transfer& transfer, int code, long status, bool& transient) const;
     // Schedules another try, unless the tries are used up.

@@ -93,10 +93,11 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()
                                     << "could not lock DATA\\: it is not a regular file";
     QTest::newRow("unreadable") << ""
                                 << "could not read DATA\\: Permission denied";
-    QTest::newRow("log fails") << ""
-                               << "could not write KX-GET-CardDataUpdates.txt: File too large "
-                                  "(and the run log could not be completed: could not write "
-                                  "KX-GET-CardDataUpdates.txt: File too large)";
+    const QString logFails = "could not write KX-GET-CardDataUpdates.txt: File too large (and the "
+                             "run log could not be completed: could not write "
+                             "KX-GET-CardDataUpdates.txt: File too large)";
+    QTest::newRow("log fails") << "" << logFails;
+    QTest::newRow("size line fails") << "" << logFails;
 }
 
 void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
@@ -104,8 +105,10 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
     QFETCH(QString, card);
     QFETCH(QString, reason);
     QDir().mkpath(data() + "/a0001");
-    // A server that answers anything.
-    m_server->setInjector([](const std::string&) { return Answer{200, "anything"}; });
+    // A server that answers anything with a picture.
+    m_server->setInjector([](const std::string&) {
+        return Answer{200, sample::assetBody("a0001", "c.jpg")};
+    });
     FolderLock otherCopy;
     std::unique_ptr<FileSizeLimit> limit;
     if (QTest::currentDataTag() == QString("locked"))
@@ -120,6 +123,13 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
     if (QTest::currentDataTag() == QString("log fails")) {
         writeBytes("KX-GET-CardDataUpdates.txt", QByteArray(50000, '-'));
         limit = std::make_unique<FileSizeLimit>(50040);
+    }
+    if (QTest::currentDataTag() == QString("size line fails")) {
+        // Room for the header (86 bytes) and the card's name (7), not for its first size. One
+        // request at a time, so that nothing is fetched ahead of the run.
+        startDriver(1);
+        writeBytes("KX-GET-CardDataUpdates.txt", QByteArray(50000, '-'));
+        limit = std::make_unique<FileSizeLimit>(50000 + 86 + 7 + 10);
     }
     auto before = snapshot(m_work->path());
     before.remove("KX-GET-CardDataUpdates.txt");
@@ -137,7 +147,7 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
     auto after = snapshot(m_work->path());
     after.remove("KX-GET-CardDataUpdates.txt");
     QCOMPARE(after, before);
-    if (!card.isEmpty())
+    if (!card.isEmpty() || QTest::currentDataTag() == QString("size line fails"))
         QVERIFY(m_server->requests().empty());
 }
 
@@ -147,15 +157,17 @@ void tst_UpdateRun::closingStopsAtOnce_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("stored");
     QTest::addColumn<QString>("lastEntry"); // a pattern
-    QTest::newRow("between cards")
-        << "Text3"
-        << "b0001" << QStringList{"a0001/a0001c.jpg", "a0001/a0001d.bmp", "a0001/a0001e.bmp"}
-        << "^b0001$";
+    const QStringList firstCard{"a0001/a0001c.jpg", "a0001/a0001d.bmp", "a0001/a0001e.bmp"};
+    QTest::newRow("at a card") << "Text3"
+                               << "b0001" << firstCard << "^b0001$";
+    // The bar counts a card as done between cards.
+    QTest::newRow("between cards") << "ProgressBar1"
+                                   << "1" << firstCard << "a0001e.bmp New size \\d+$";
     QTest::newRow("between downloads")
         << "Text2"
         << "a0001c.jpg" << QStringList{"a0001/a0001c.jpg"} << "a0001c.jpg New size \\d+$";
-    QTest::newRow("during a fetch") << ""
-                                    << "" << QStringList{} << "a0001c.jpg size 0$";
+    QTest::newRow("during a download") << ""
+                                       << "" << QStringList{} << "a0001c.jpg size 0$";
 }
 
 void tst_UpdateRun::closingStopsAtOnce()
@@ -166,16 +178,26 @@ void tst_UpdateRun::closingStopsAtOnce()
     QFETCH(QString, lastEntry);
     for (const char* card : {"a0001", "b0001"})
         QDir().mkpath(data() + "/" + card);
+    const std::string slowPath = "/free/sets/a0001/illustrations/a0001c.jpg";
     if (control.isEmpty()) {
-        // One request at a time, so that the run is waiting for this one when it arrives.
+        // One request at a time, so that the run is waiting for this one when it arrives. It
+        // comes slowly but steadily: only a close abandons it early.
         startDriver(1);
         Form1* window = &m_driver->window();
-        m_server->setInjector([window](const std::string& target) -> std::optional<Answer> {
-            if (target.find("a0001c.jpg") == std::string::npos)
-                return std::nullopt;
-            QMetaObject::invokeMethod(window, &QWidget::close, Qt::QueuedConnection);
-            return Answer{200, "late", Answer::Fault::Stall, 0, std::chrono::seconds(5)};
-        });
+        m_server->setInjector(
+            [window, slowPath](const std::string& target) -> std::optional<Answer> {
+                if (target != slowPath)
+                    return std::nullopt;
+                QMetaObject::invokeMethod(window, &QWidget::close, Qt::QueuedConnection);
+                return Answer{200, sample::assetBody("a0001", "c.jpg") + std::string(200000, 'x'),
+                              Answer::Fault::Trickle};
+            });
+    } else if (control == "ProgressBar1") {
+        connect(m_driver->control<QProgressBar>(control), &QProgressBar::valueChanged, this,
+                [&](int done) {
+                    if (done == text.toInt())
+                        m_driver->window().close();
+                });
     } else {
         connect(m_driver->edit(control), &QLineEdit::textChanged, this, [&](const QString& shown) {
             if (shown.contains(text))
@@ -193,6 +215,8 @@ void tst_UpdateRun::closingStopsAtOnce()
     QCOMPARE(lines.at(lines.size() - 3), QString("Reason: the window was closed"));
     QVERIFY2(lines.at(lines.size() - 6).contains(QRegularExpression(lastEntry)),
              qPrintable(lines.join('\n')));
+    if (control.isEmpty())
+        QTRY_COMPARE(m_server->abandoned(), std::vector<std::string>{slowPath});
 }
 
 void tst_UpdateRun::fetchingAheadChangesNothingButTheTime()

@@ -58,6 +58,13 @@ QStringList logLines()
     return lines;
 }
 
+qint64 peakMemoryBytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_maxrss) * 1024;
+}
+
 QStringList filesBelow(const QString& folder)
 {
     QStringList files;

@@ -33,6 +33,8 @@ QByteArray toBytes(const std::string& text);
 QByteArray servedBytes(const QString& fileName);
 // The run log's lines in the working folder, without their CR LF.
 QStringList logLines();
+// The most memory the process has held so far.
+qint64 peakMemoryBytes();
 // Every file below the folder, as paths relative to it, sorted.
 QStringList filesBelow(const QString& folder);
 // Every file below the folder with its bytes.

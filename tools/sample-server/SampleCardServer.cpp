@@ -95,10 +95,17 @@ std::vector<std::string> SampleCardServer::targets() const
     return targets;
 }
 
+std::vector<std::string> SampleCardServer::abandoned() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_abandoned;
+}
+
 void SampleCardServer::clearRequests()
 {
     const std::lock_guard lock(m_mutex);
     m_requests.clear();
+    m_abandoned.clear();
 }
 
 SampleCardServer::Answer SampleCardServer::collectionAnswer(const std::string& path,
@@ -144,6 +151,13 @@ std::optional<SampleCardServer::Answer> SampleCardServer::overrideFor(const std:
     if (auto found = m_answers.find(path); found != m_answers.end())
         return found->second;
     return std::nullopt;
+}
+
+bool SampleCardServer::leftEarly(const std::string& target)
+{
+    const std::lock_guard lock(m_mutex);
+    m_abandoned.push_back(target);
+    return false;
 }
 
 void SampleCardServer::waitFor(std::chrono::milliseconds duration) const
@@ -204,6 +218,34 @@ void SampleCardServer::serve(const std::string& target, const std::string& path,
             answer.body.size(), type,
             [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
         break;
+    case Fault::Trickle: {
+        const std::string body = answer.body;
+        response.set_content_provider(
+            body.size(), type,
+            [this, body, target](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                waitFor(std::chrono::milliseconds(10));
+                const std::size_t length = std::min<std::size_t>(64, body.size() - offset);
+                return !m_stopping &&
+                       (sink.write(body.data() + offset, length) || leftEarly(target));
+            });
+        break;
+    }
+    case Fault::Flood:
+    case Fault::FloodUnannounced: {
+        const auto flood = [this, target](std::size_t, httplib::DataSink& sink) {
+            static const std::string block = sample::fillerBytes(64 * 1024, 7);
+            return !m_stopping && (sink.write(block.data(), block.size()) || leftEarly(target));
+        };
+        if (answer.fault == Fault::Flood)
+            response.set_content_provider(
+                std::size_t(256) << 20, type,
+                [flood](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                    return flood(offset, sink);
+                });
+        else
+            response.set_chunked_content_provider(type, flood);
+        break;
+    }
     case Fault::RedirectLoop:
         response.status = 302;
         response.set_header("Location", kLoopPath);

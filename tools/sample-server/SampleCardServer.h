@@ -28,10 +28,13 @@ public:
         enum class Fault
         {
             None,
-            Truncate,    // announce the whole body, send only truncateAt bytes, close
-            Stall,       // send nothing for `stall`, then answer
-            Drop,        // send the headers, then close the connection before the body
-            RedirectLoop // redirect to an address that redirects to itself, forever
+            Truncate,        // announce the whole body, send only truncateAt bytes, close
+            Stall,           // send nothing for `stall`, then answer
+            Drop,            // send the headers, then close the connection before the body
+            RedirectLoop,    // redirect to an address that redirects to itself, forever
+            Trickle,         // send the body 64 bytes every 10 ms
+            Flood,           // announce 256 MiB and send filler until the client leaves
+            FloodUnannounced // the same without a length, chunked
         };
         int status = 200;
         std::string body;
@@ -70,6 +73,8 @@ public:
     void setDelay(std::chrono::milliseconds delay) { m_delayMs = int(delay.count()); }
 
     std::vector<Request> requests() const;
+    // Targets of trickled or flooded answers whose client left before the end, in order.
+    std::vector<std::string> abandoned() const;
     std::vector<std::string> targets() const;
     void clearRequests();
 
@@ -81,6 +86,9 @@ private:
                int remotePort, httplib::Response& response);
     std::optional<Answer> overrideFor(const std::string& target, const std::string& path) const;
     void waitFor(std::chrono::milliseconds duration) const;
+    // Records that the client of the target left before the answer's end; always false, so
+    // that the answer ends there.
+    bool leftEarly(const std::string& target);
 
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
@@ -93,4 +101,5 @@ private:
     std::unordered_map<std::string, Answer> m_answers;
     Injector m_injector;
     std::vector<Request> m_requests;
+    std::vector<std::string> m_abandoned;
 };
