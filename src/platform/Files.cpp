@@ -1,58 +1,11 @@
 #include "platform/Files.h"
 
+#include "platform/FilesPrivate.h"
+
 #include <QDir>
-#include <QFile>
 #include <QLockFile>
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace {
-
-// A text file longer than this is read only this far: the program's own files are far
-// smaller, and a stray huge file must not exhaust memory.
-constexpr qsizetype kMaxTextFileRead = 1 << 20;
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-QByteArray encodedPath(const QString& path)
-{
-    return QFile::encodeName(nativePath(path));
-}
-
-// The folder part of a native path, "." when there is none.
-QByteArray folderOf(const QByteArray& path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
-}
-
-Status writeAll(int fd, const char* data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t count = ::write(fd, data, size_t(size));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return Status::failure(systemError(errno));
-        if (count == 0)
-            return Status::failure(systemError(ENOSPC));
-        data += count;
-        size -= count;
-    }
-    return {};
-}
-
-} // namespace
 
 QString nativePath(const QString& path)
 {
@@ -74,119 +27,12 @@ bool matchesPattern(const QString& name, const QString& pattern)
     return true;
 }
 
-Result<QList<FolderEntry>> listFolder(const QString& folder)
+void sortByName(QList<FolderEntry>& entries)
 {
-    const QByteArray path = encodedPath(folder.isEmpty() ? QStringLiteral(".") : folder);
-    DIR* dir = ::opendir(path.constData());
-    if (!dir) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return QList<FolderEntry>();
-        return Result<QList<FolderEntry>>::failure(systemError(errno));
-    }
-    QList<FolderEntry> entries;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-            continue;
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN) { // some file systems leave the kind to a stat
-            struct stat status = {};
-            isFolder = ::fstatat(::dirfd(dir), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       S_ISDIR(status.st_mode);
-        }
-        entries.append({QFile::decodeName(entry->d_name), isFolder});
-    }
-    const int error = errno;
-    ::closedir(dir);
-    if (error != 0)
-        return Result<QList<FolderEntry>>::failure(systemError(error));
     std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
         const int order = QString::compare(a.name, b.name, Qt::CaseInsensitive);
         return order != 0 ? order < 0 : a.name < b.name;
     });
-    return entries;
-}
-
-Result<qint64> fileLength(const QString& path)
-{
-    struct stat status = {};
-    if (::stat(encodedPath(path).constData(), &status) != 0)
-        return Result<qint64>::failure(systemError(errno));
-    if (!S_ISREG(status.st_mode))
-        return Result<qint64>::failure(QStringLiteral("it is not a file"));
-    return qint64(status.st_size);
-}
-
-namespace {
-
-// Whether a store may replace what is at the target, judged without following links. A former
-// regular file's permission bits are kept for the new one; anything else gives none.
-Status mayReplace(const QByteArray& target, mode_t& keptMode)
-{
-    struct stat former = {};
-    keptMode = 0;
-    if (::lstat(target.constData(), &former) == 0) {
-        if (S_ISDIR(former.st_mode))
-            return Status::failure(QStringLiteral("a folder has that name"));
-        // Judged from the permission bits, not from access(): a read-only file must stay
-        // untouched even for an administrator, and the rename would silently replace it.
-        if (S_ISREG(former.st_mode) && !(former.st_mode & 0222))
-            return Status::failure(QStringLiteral("the file is read-only"));
-        if (S_ISREG(former.st_mode))
-            keptMode = former.st_mode & 0777; // never set-user-ID or set-group-ID
-    }
-    struct stat folder = {};
-    if (::lstat(folderOf(target).constData(), &folder) != 0)
-        return Status::failure(errno == ENOENT ? QStringLiteral("the folder does not exist")
-                                               : systemError(errno));
-    if (S_ISLNK(folder.st_mode))
-        return Status::failure(QStringLiteral("the card folder is a link to another place"));
-    return {};
-}
-
-// Creates the part file afresh; one of this process id left by a killed store is replaced.
-int createPart(const QByteArray& part)
-{
-    const auto open = [&] {
-        return ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    };
-    int file = open();
-    if (file < 0 && errno == EEXIST) {
-        ::unlink(part.constData());
-        file = open();
-    }
-    return file;
-}
-
-} // namespace
-
-Status writeWholeFile(const QString& path, const QByteArray& bytes)
-{
-    const QByteArray target = encodedPath(path);
-    mode_t keptMode = 0;
-    if (Status allowed = mayReplace(target, keptMode); !allowed)
-        return allowed;
-
-    // Written beside the target and renamed over it once complete, so that a failure at any
-    // point leaves the former file as it was. The process id keeps two copies of the program
-    // apart. Not synced to disk: every card file can be fetched again, and a sync per file
-    // would double the time of a large download.
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray part = target.left(slash + 1) + '.' + target.mid(slash + 1) + '.' +
-                            QByteArray::number(qint64(::getpid())) + ".kx-part";
-    const int file = createPart(part);
-    if (file < 0)
-        return Status::failure(systemError(errno));
-    Status written = writeAll(file, bytes.constData(), bytes.size());
-    if (written && keptMode && ::fchmod(file, keptMode) != 0)
-        written = Status::failure(systemError(errno));
-    if (::close(file) != 0 && written)
-        written = Status::failure(systemError(errno));
-    if (written && ::rename(part.constData(), target.constData()) != 0)
-        written = Status::failure(systemError(errno));
-    if (!written)
-        ::unlink(part.constData());
-    return written;
 }
 
 void removeLeftoverParts(const QString& folder)
@@ -196,13 +42,8 @@ void removeLeftoverParts(const QString& folder)
         return;
     for (const FolderEntry& entry : listed.value()) {
         if (entry.name.startsWith(u'.') && entry.name.endsWith(QStringLiteral(".kx-part")))
-            ::unlink(encodedPath(folder + u'\\' + entry.name).constData());
+            removeFileQuietly(folder + u'\\' + entry.name);
     }
-}
-
-void failWritesPastFileSizeLimit()
-{
-    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 FolderLock::FolderLock() = default;
@@ -210,24 +51,28 @@ FolderLock::~FolderLock() = default;
 
 Status FolderLock::lock(const QString& folder)
 {
-    const QString path = nativePath(folder) + QStringLiteral("/.kx-update.lock");
+    const QString path = folder + QStringLiteral("\\.kx-update.lock");
     // Looked at without following a link: QLockFile reads what it finds there, and reading a
     // pipe would wait for ever.
-    struct stat existing = {};
-    const bool existed = ::lstat(QFile::encodeName(path).constData(), &existing) == 0;
-    if (existed && !S_ISREG(existing.st_mode))
+    const EntryKind existing = entryKindOf(path);
+    if (existing != EntryKind::Missing && existing != EntryKind::RegularFile)
         return Status::failure(
             QStringLiteral("could not lock %1: it is not a regular file").arg(folder));
-    auto lock = std::make_unique<QLockFile>(path);
+    auto lock = std::make_unique<QLockFile>(nativePath(path));
     lock->setStaleLockTime(0); // only a lock whose copy is gone is stale, however old
     if (lock->tryLock(0)) {
         m_lock = std::move(lock);
-        m_tookOver = existed;
+        m_tookOver = existing == EntryKind::RegularFile;
         return {};
     }
     if (lock->error() != QLockFile::LockFailedError)
         return {};
     return Status::failure(QStringLiteral("another update of this data folder is running"));
+}
+
+bool fitsTextFile(const QString& text)
+{
+    return QString::fromLocal8Bit(text.toLocal8Bit()) == text;
 }
 
 QByteArray textFileBytes(const QStringList& lines)
@@ -241,59 +86,6 @@ QByteArray textFileBytes(const QStringList& lines)
 TextFile::~TextFile()
 {
     (void)close();
-}
-
-Status TextFile::open(const QString& path, Mode mode)
-{
-    (void)close();
-    const QByteArray native = encodedPath(path);
-    struct stat existing = {};
-    if (::stat(native.constData(), &existing) == 0 && !S_ISREG(existing.st_mode))
-        return Status::failure(S_ISDIR(existing.st_mode)
-                                   ? QStringLiteral("a folder has that name")
-                                   : QStringLiteral("it is not a regular file"));
-    // Non-blocking, so that a pipe in the file's place cannot hold the program up; a regular
-    // file ignores the flag.
-    const int flags = (mode == Mode::Input ? O_RDONLY : O_WRONLY | O_CREAT | O_APPEND) | O_CLOEXEC |
-                      O_NOCTTY | O_NONBLOCK;
-    const int fd = ::open(native.constData(), flags, 0666);
-    if (fd < 0)
-        return Status::failure(systemError(errno));
-    struct stat status = {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return Status::failure(QStringLiteral("it is not a regular file"));
-    }
-    m_fd = fd;
-    if (mode == Mode::Input) {
-        m_input.resize(kMaxTextFileRead);
-        qsizetype filled = 0;
-        while (filled < m_input.size()) {
-            const ssize_t count =
-                ::read(fd, m_input.data() + filled, size_t(m_input.size() - filled));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count < 0) {
-                const QString reason = systemError(errno);
-                (void)close();
-                return Status::failure(reason);
-            }
-            if (count == 0)
-                break;
-            filled += count;
-        }
-        m_input.truncate(filled);
-        m_inputPosition = 0;
-    }
-    return {};
-}
-
-Status TextFile::write(const QString& text)
-{
-    if (m_fd < 0)
-        return Status::failure(QStringLiteral("the file is not open"));
-    const QByteArray bytes = text.toLocal8Bit();
-    return writeAll(m_fd, bytes.constData(), bytes.size());
 }
 
 Status TextFile::writeLine(const QString& text)
@@ -319,16 +111,4 @@ Result<QString> TextFile::readLine()
         ++end;
     m_inputPosition = end + 1;
     return QString::fromLocal8Bit(line);
-}
-
-Status TextFile::close()
-{
-    if (m_fd < 0)
-        return {};
-    const int result = ::close(m_fd);
-    m_fd = -1;
-    m_input.clear();
-    if (result != 0)
-        return Status::failure(systemError(errno));
-    return {};
 }

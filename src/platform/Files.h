@@ -68,6 +68,10 @@ private:
     bool m_tookOver = false;
 };
 
+// Whether a text file can hold the text: every character has its place in the system's 8-bit
+// encoding (always so where that is UTF-8; not so for Cyrillic under a Western code page).
+bool fitsTextFile(const QString& text);
+
 // The lines as a text file holds them: the system's 8-bit encoding, CR LF after each.
 QByteArray textFileBytes(const QStringList& lines);
 
@@ -90,7 +94,7 @@ public:
     TextFile& operator=(const TextFile&) = delete;
 
     Status open(const QString& path, Mode mode);
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_handle != -1; }
     Status writeLine(const QString& text);
     Status writeOpenLine(const QString& text);
     // The next line without its line end (CR LF, LF or a lone CR); fails past the last line.
@@ -101,7 +105,7 @@ public:
 private:
     Status write(const QString& text);
 
-    int m_fd = -1;
-    QByteArray m_input; // an input file is read whole: it is small, and capped
+    qintptr m_handle = -1; // the system's file descriptor or handle
+    QByteArray m_input;    // an input file is read whole: it is small, and capped
     qsizetype m_inputPosition = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "platform/EventPump.h"
 #include "platform/HeldUpdates.h"
+#include "platform/Sockets.h"
 
 #include <QEventLoop>
 #include <QNetworkProxyFactory>
@@ -11,7 +12,6 @@
 
 #include <cstring>
 #include <optional>
-#include <poll.h>
 #include <vector>
 
 namespace {
@@ -162,14 +162,29 @@ struct Fetcher::Watch
     std::unique_ptr<QSocketNotifier> write;
 };
 
+// libcurl's callbacks, with the exact types it calls them with.
+struct Fetcher::Callbacks
+{
+    static int onSocket(CURL* /*easy*/, curl_socket_t socket, int what, void* self, void* /*watch*/)
+    {
+        static_cast<Fetcher*>(self)->watchSocket(qintptr(socket), what);
+        return 0;
+    }
+    static int onTimer(CURLM* /*multi*/, long timeoutMs, void* self)
+    {
+        static_cast<Fetcher*>(self)->setTimer(timeoutMs);
+        return 0;
+    }
+};
+
 Fetcher::Fetcher(QObject* parent) : QObject(parent)
 {
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     Q_UNUSED(initialised);
     m_multi = curl_multi_init();
-    curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &Fetcher::onSocket);
+    curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &Callbacks::onSocket);
     curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &Fetcher::onTimer);
+    curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &Callbacks::onTimer);
     curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
     curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 16L);
 
@@ -190,18 +205,17 @@ Fetcher::~Fetcher()
     curl_multi_cleanup(m_multi);
 }
 
-int Fetcher::onSocket(void* /*easy*/, int socket, int what, void* self, void* /*watch*/)
+void Fetcher::watchSocket(qintptr socket, int what)
 {
-    auto& fetcher = *static_cast<Fetcher*>(self);
-    std::unique_ptr<Watch>& watch = fetcher.m_watches[socket];
+    std::unique_ptr<Watch>& watch = m_watches[socket];
     if (!watch)
         watch = std::make_unique<Watch>();
     const auto want = [&](std::unique_ptr<QSocketNotifier>& notifier, QSocketNotifier::Type type,
                           bool wanted, int event) {
         if (!notifier && wanted) {
             notifier = std::make_unique<QSocketNotifier>(socket, type);
-            QObject::connect(notifier.get(), &QSocketNotifier::activated, &fetcher,
-                             [&fetcher, socket, event] { fetcher.socketAction(socket, event); });
+            connect(notifier.get(), &QSocketNotifier::activated, this,
+                    [this, socket, event] { socketAction(socket, event); });
         }
         if (notifier)
             notifier->setEnabled(wanted);
@@ -209,23 +223,20 @@ int Fetcher::onSocket(void* /*easy*/, int socket, int what, void* self, void* /*
     const bool remove = what == CURL_POLL_REMOVE;
     want(watch->read, QSocketNotifier::Read, !remove && (what & CURL_POLL_IN), CURL_CSELECT_IN);
     want(watch->write, QSocketNotifier::Write, !remove && (what & CURL_POLL_OUT), CURL_CSELECT_OUT);
-    return 0;
 }
 
-int Fetcher::onTimer(void* /*multi*/, long timeoutMs, void* self)
+void Fetcher::setTimer(long timeoutMs)
 {
-    auto& fetcher = *static_cast<Fetcher*>(self);
     if (timeoutMs < 0)
-        fetcher.m_timer.stop();
+        m_timer.stop();
     else
-        fetcher.m_timer.start(int(timeoutMs));
-    return 0;
+        m_timer.start(int(timeoutMs));
 }
 
-void Fetcher::socketAction(int socket, int events)
+void Fetcher::socketAction(qintptr socket, int events)
 {
     int running = 0;
-    curl_multi_socket_action(m_multi, socket, events, &running);
+    curl_multi_socket_action(m_multi, curl_socket_t(socket), events, &running);
     collectFinished();
 }
 
@@ -422,21 +433,21 @@ bool Fetcher::isFinished(Id id) const
 
 void Fetcher::serviceSockets()
 {
-    std::vector<pollfd> sockets;
+    std::vector<SocketWatch> sockets;
     for (const auto& [socket, watch] : m_watches) {
-        const short events = short((watch->read && watch->read->isEnabled() ? POLLIN : 0) |
-                                   (watch->write && watch->write->isEnabled() ? POLLOUT : 0));
-        if (events)
-            sockets.push_back({socket, events, 0});
+        const bool read = watch->read && watch->read->isEnabled();
+        const bool write = watch->write && watch->write->isEnabled();
+        if (read || write)
+            sockets.push_back({socket, read, write});
     }
-    if (sockets.empty() || ::poll(sockets.data(), nfds_t(sockets.size()), 0) <= 0)
+    if (!readySockets(sockets))
         return;
-    for (const pollfd& ready : sockets) {
-        const int events = ((ready.revents & (POLLIN | POLLHUP)) ? CURL_CSELECT_IN : 0) |
-                           ((ready.revents & POLLOUT) ? CURL_CSELECT_OUT : 0) |
-                           ((ready.revents & POLLERR) ? CURL_CSELECT_ERR : 0);
+    for (const SocketWatch& ready : sockets) {
+        const int events = (ready.readable ? CURL_CSELECT_IN : 0) |
+                           (ready.writable ? CURL_CSELECT_OUT : 0) |
+                           (ready.failed ? CURL_CSELECT_ERR : 0);
         if (events)
-            socketAction(ready.fd, events);
+            socketAction(ready.socket, events);
     }
 }
 

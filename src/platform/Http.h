@@ -69,9 +69,12 @@ private:
     struct Transfer;
     struct Watch;
 
-    static int onSocket(void* easy, int socket, int what, void* self, void* watch);
-    static int onTimer(void* multi, long timeoutMs, void* self);
-    void socketAction(int socket, int events);
+    struct Callbacks;
+
+    // Watches the socket for what libcurl asks (CURL_POLL_*).
+    void watchSocket(qintptr socket, int what);
+    void setTimer(long timeoutMs);
+    void socketAction(qintptr socket, int events);
     // Moves every transfer on whose socket something is ready, without waiting.
     void serviceSockets();
     void collectFinished();
@@ -91,7 +94,7 @@ private:
     void* m_multi = nullptr;
     QTimer m_timer;
     QTimer m_showHeldTimer;
-    std::unordered_map<int, std::unique_ptr<Watch>> m_watches;
+    std::unordered_map<qintptr, std::unique_ptr<Watch>> m_watches;
     std::unordered_map<Id, std::unique_ptr<Transfer>> m_transfers;
     QHash<QString, QString> m_proxies;
     Id m_nextId = 1;

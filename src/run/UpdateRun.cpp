@@ -12,6 +12,8 @@
 #include "run/RunProgress.h"
 #include "ui_Form1.h"
 
+#include <QRegularExpression>
+
 #include <cstdint>
 
 namespace {
@@ -22,15 +24,23 @@ const QString kCardPatternTail = QStringLiteral("????");
 constexpr char kFirstCardLetter = 'A';
 constexpr char kLastCardLetter = 'D';
 
-// A name that can only stand for a folder directly inside the data folder, and that keeps the
-// run log's lines whole.
+// A name that can only stand for a folder directly inside the data folder, keeps the run log's
+// lines whole, and means the same folder on every system. Windows reads some names as devices
+// (NUL, COM1, ... with any extension) or as another file (a trailing dot or space is dropped,
+// "name:x" is a stream of "name"); such a name is never a card's.
 bool isCardFolderName(const QString& name)
 {
-    if (name == u"." || name == u"..")
+    if (name.endsWith(u'.') || name.endsWith(u' ')) // "." and ".." too
         return false;
-    return std::none_of(name.begin(), name.end(), [](QChar c) {
-        return c == u'\\' || c == u'/' || c.unicode() < 0x20 || c.unicode() == 0x7f;
+    const bool oddCharacter = std::any_of(name.begin(), name.end(), [](QChar c) {
+        return c.unicode() < 0x20 || c.unicode() == 0x7f || QStringView(u"\\/:<>\"|?*").contains(c);
     });
+    if (oddCharacter)
+        return false;
+    static const QRegularExpression device(
+        QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])(\\..*)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return !device.match(name).hasMatch();
 }
 
 // Every card folder from "A" to "D", in walk order. Anything else in the data folder whose name

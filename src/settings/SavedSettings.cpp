@@ -6,9 +6,19 @@
 
 namespace {
 
-// Written whole or not at all: a save that fails keeps the former file.
+// Written whole or not at all: a save that fails keeps the former file. A value the file's
+// encoding cannot hold is refused rather than saved with "?" in its place.
 Status save(const QString& userName, const QString& key, const QString& dataPath)
 {
+    const std::pair<const QString&, const char*> values[] = {
+        {userName, "user name"}, {key, "key code"}, {dataPath, "data folder path"}};
+    for (const auto& [value, name] : values) {
+        if (!fitsTextFile(value))
+            return Status::failure(
+                QStringLiteral("the %1 has characters that text files on this computer cannot "
+                               "hold (the language for non-Unicode programs)")
+                    .arg(QLatin1String(name)));
+    }
     const QStringList lines = {
         QStringLiteral("# KX Card Update Saved Info"),
         QStringLiteral("# UserName"),

@@ -68,6 +68,9 @@ void tst_UpdateRun::walkVisitsCardFoldersFromAToDOnly()
     QFile::link(data() + "/nowhere", data() + "/b0003");
     QDir().mkpath(data() + "/a\\001");
     QDir().mkpath(data() + "/a\r001");
+    // Names Windows reads as a device or as another file.
+    for (const char* odd : {"aux.1", "a000.", "b000 ", "c:001", "d|001"})
+        QDir().mkpath(data() + "/" + odd);
 
     m_driver->prepare(data(), {"cbCX"});
     m_driver->runUpdate();
@@ -85,7 +88,8 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()
 {
     QTest::addColumn<QString>("card"); // one-card mode; empty: all cards
     QTest::addColumn<QString>("reason");
-    for (const char* name : {"..", "..\\..", ".", "a/b", "x\\a0001"})
+    for (const char* name : {"..", "..\\..", ".", "a/b", "x\\a0001", "nul.txt", "COM1", "a0001.",
+                             "a0001:x", "a<01>", "a|b", "a0?01"})
         QTest::addRow("%s", name) << name << QString("%1 is not a card folder name").arg(name);
     QTest::newRow("locked") << ""
                             << "another update of this data folder is running";

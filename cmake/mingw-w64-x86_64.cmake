@@ -1,0 +1,15 @@
+# Cross-compiles for 64-bit Windows with Debian's mingw-w64 compilers (posix threads, which
+# Qt's and the standard library's threads need).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+
+set(KX_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${KX_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KX_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${KX_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${KX_MINGW_TRIPLE} ${CMAKE_PREFIX_PATH})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

@@ -1,0 +1,251 @@
+#include "platform/Files.h"
+
+#include "platform/FilesPrivate.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A text file longer than this is read only this far: the program's own files are far
+// smaller, and a stray huge file must not exhaust memory.
+constexpr qsizetype kMaxTextFileRead = 1 << 20;
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QByteArray encodedPath(const QString& path)
+{
+    return QFile::encodeName(nativePath(path));
+}
+
+// The folder part of a native path, "." when there is none.
+QByteArray folderOf(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+Status writeAll(int fd, const char* data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t count = ::write(fd, data, size_t(size));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return Status::failure(systemError(errno));
+        if (count == 0)
+            return Status::failure(systemError(ENOSPC));
+        data += count;
+        size -= count;
+    }
+    return {};
+}
+
+} // namespace
+
+Result<QList<FolderEntry>> listFolder(const QString& folder)
+{
+    const QByteArray path = encodedPath(folder.isEmpty() ? QStringLiteral(".") : folder);
+    DIR* dir = ::opendir(path.constData());
+    if (!dir) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return QList<FolderEntry>();
+        return Result<QList<FolderEntry>>::failure(systemError(errno));
+    }
+    QList<FolderEntry> entries;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) { // some file systems leave the kind to a stat
+            struct stat status = {};
+            isFolder = ::fstatat(::dirfd(dir), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       S_ISDIR(status.st_mode);
+        }
+        entries.append({QFile::decodeName(entry->d_name), isFolder});
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0)
+        return Result<QList<FolderEntry>>::failure(systemError(error));
+    sortByName(entries);
+    return entries;
+}
+
+Result<qint64> fileLength(const QString& path)
+{
+    struct stat status = {};
+    if (::stat(encodedPath(path).constData(), &status) != 0)
+        return Result<qint64>::failure(systemError(errno));
+    if (!S_ISREG(status.st_mode))
+        return Result<qint64>::failure(QStringLiteral("it is not a file"));
+    return qint64(status.st_size);
+}
+
+namespace {
+
+// Whether a store may replace what is at the target, judged without following links. A former
+// regular file's permission bits are kept for the new one; anything else gives none.
+Status mayReplace(const QByteArray& target, mode_t& keptMode)
+{
+    struct stat former = {};
+    keptMode = 0;
+    if (::lstat(target.constData(), &former) == 0) {
+        if (S_ISDIR(former.st_mode))
+            return Status::failure(QStringLiteral("a folder has that name"));
+        // Judged from the permission bits, not from access(): a read-only file must stay
+        // untouched even for an administrator, and the rename would silently replace it.
+        if (S_ISREG(former.st_mode) && !(former.st_mode & 0222))
+            return Status::failure(QStringLiteral("the file is read-only"));
+        if (S_ISREG(former.st_mode))
+            keptMode = former.st_mode & 0777; // never set-user-ID or set-group-ID
+    }
+    struct stat folder = {};
+    if (::lstat(folderOf(target).constData(), &folder) != 0)
+        return Status::failure(errno == ENOENT ? QStringLiteral("the folder does not exist")
+                                               : systemError(errno));
+    if (S_ISLNK(folder.st_mode))
+        return Status::failure(QStringLiteral("the card folder is a link to another place"));
+    return {};
+}
+
+// Creates the part file afresh; one of this process id left by a killed store is replaced.
+int createPart(const QByteArray& part)
+{
+    const auto open = [&] {
+        return ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    };
+    int file = open();
+    if (file < 0 && errno == EEXIST) {
+        ::unlink(part.constData());
+        file = open();
+    }
+    return file;
+}
+
+} // namespace
+
+Status writeWholeFile(const QString& path, const QByteArray& bytes)
+{
+    const QByteArray target = encodedPath(path);
+    mode_t keptMode = 0;
+    if (Status allowed = mayReplace(target, keptMode); !allowed)
+        return allowed;
+
+    // Written beside the target and renamed over it once complete, so that a failure at any
+    // point leaves the former file as it was. The process id keeps two copies of the program
+    // apart. Not synced to disk: every card file can be fetched again, and a sync per file
+    // would double the time of a large download.
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray part = target.left(slash + 1) + '.' + target.mid(slash + 1) + '.' +
+                            QByteArray::number(qint64(::getpid())) + ".kx-part";
+    const int file = createPart(part);
+    if (file < 0)
+        return Status::failure(systemError(errno));
+    Status written = writeAll(file, bytes.constData(), bytes.size());
+    if (written && keptMode && ::fchmod(file, keptMode) != 0)
+        written = Status::failure(systemError(errno));
+    if (::close(file) != 0 && written)
+        written = Status::failure(systemError(errno));
+    if (written && ::rename(part.constData(), target.constData()) != 0)
+        written = Status::failure(systemError(errno));
+    if (!written)
+        ::unlink(part.constData());
+    return written;
+}
+
+void failWritesPastFileSizeLimit()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+EntryKind entryKindOf(const QString& path)
+{
+    struct stat status = {};
+    if (::lstat(encodedPath(path).constData(), &status) != 0)
+        return EntryKind::Missing;
+    return S_ISREG(status.st_mode)   ? EntryKind::RegularFile
+           : S_ISDIR(status.st_mode) ? EntryKind::Folder
+                                     : EntryKind::Other;
+}
+
+void removeFileQuietly(const QString& path)
+{
+    ::unlink(encodedPath(path).constData());
+}
+
+Status TextFile::open(const QString& path, Mode mode)
+{
+    (void)close();
+    const QByteArray native = encodedPath(path);
+    struct stat existing = {};
+    if (::stat(native.constData(), &existing) == 0 && !S_ISREG(existing.st_mode))
+        return Status::failure(S_ISDIR(existing.st_mode)
+                                   ? QStringLiteral("a folder has that name")
+                                   : QStringLiteral("it is not a regular file"));
+    // Non-blocking, so that a pipe in the file's place cannot hold the program up; a regular
+    // file ignores the flag.
+    const int flags = (mode == Mode::Input ? O_RDONLY : O_WRONLY | O_CREAT | O_APPEND) | O_CLOEXEC |
+                      O_NOCTTY | O_NONBLOCK;
+    const int fd = ::open(native.constData(), flags, 0666);
+    if (fd < 0)
+        return Status::failure(systemError(errno));
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return Status::failure(QStringLiteral("it is not a regular file"));
+    }
+    m_handle = fd;
+    if (mode == Mode::Input) {
+        m_input.resize(kMaxTextFileRead);
+        qsizetype filled = 0;
+        while (filled < m_input.size()) {
+            const ssize_t count =
+                ::read(fd, m_input.data() + filled, size_t(m_input.size() - filled));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0) {
+                const QString reason = systemError(errno);
+                (void)close();
+                return Status::failure(reason);
+            }
+            if (count == 0)
+                break;
+            filled += count;
+        }
+        m_input.truncate(filled);
+        m_inputPosition = 0;
+    }
+    return {};
+}
+
+Status TextFile::write(const QString& text)
+{
+    if (!isOpen())
+        return Status::failure(QStringLiteral("the file is not open"));
+    const QByteArray bytes = text.toLocal8Bit();
+    return writeAll(int(m_handle), bytes.constData(), bytes.size());
+}
+
+Status TextFile::close()
+{
+    if (!isOpen())
+        return {};
+    const int result = ::close(int(m_handle));
+    m_handle = -1;
+    m_input.clear();
+    if (result != 0)
+        return Status::failure(systemError(errno));
+    return {};
+}

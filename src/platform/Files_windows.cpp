@@ -1,0 +1,285 @@
+#include "platform/Files.h"
+
+#include "platform/FilesPrivate.h"
+
+#include <QDir>
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+// A text file longer than this is read only this far: the program's own files are far
+// smaller, and a stray huge file must not exhaust memory.
+constexpr qsizetype kMaxTextFileRead = 1 << 20;
+// Another program (the card application showing the card, a virus scanner) may hold a card
+// file open for a moment; a store tries to replace it for about a second, as libcurl does.
+constexpr int kReplaceTries = 20;
+constexpr DWORD kReplacePauseMs = 50;
+
+QString systemError(DWORD error)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    QString message = length ? QString::fromWCharArray(text, int(length)).trimmed()
+                             : QStringLiteral("system error %1").arg(error);
+    ::LocalFree(text);
+    if (message.endsWith(u'.'))
+        message.chop(1);
+    return message;
+}
+
+QString lastError()
+{
+    return systemError(::GetLastError());
+}
+
+// The path as the wide-character calls take it at any length: absolute, after "\\?\" (or
+// "\\?\UNC\" for a network share), so that paths past 260 characters work too.
+std::wstring systemPath(const QString& path)
+{
+    const std::wstring given =
+        QDir::toNativeSeparators(path.isEmpty() ? QStringLiteral(".") : path).toStdWString();
+    if (given.rfind(L"\\\\?\\", 0) == 0)
+        return given;
+    const DWORD needed = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return given;
+    std::wstring full(needed, L'\0');
+    full.resize(::GetFullPathNameW(given.c_str(), needed, full.data(), nullptr));
+    if (full.rfind(L"\\\\.\\", 0) == 0) // a device: never prefixed into a file's name
+        return full;
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+bool isLink(DWORD attributes)
+{
+    return attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+Status writeAll(HANDLE file, const char* data, qsizetype size)
+{
+    while (size > 0) {
+        const DWORD chunk = DWORD(std::min<qsizetype>(size, 1 << 30));
+        DWORD written = 0;
+        if (!::WriteFile(file, data, chunk, &written, nullptr))
+            return Status::failure(lastError());
+        if (written == 0)
+            return Status::failure(systemError(ERROR_DISK_FULL));
+        data += written;
+        size -= written;
+    }
+    return {};
+}
+
+// Whether a store may replace what is at the target, judged without following links.
+Status mayReplace(const std::wstring& target)
+{
+    const DWORD former = ::GetFileAttributesW(target.c_str());
+    if (former != INVALID_FILE_ATTRIBUTES && !isLink(former)) {
+        if (former & FILE_ATTRIBUTE_DIRECTORY)
+            return Status::failure(QStringLiteral("a folder has that name"));
+        // Checked here rather than left to the rename: Windows refuses to replace a read-only
+        // file, but not every system that runs this program does.
+        if (former & FILE_ATTRIBUTE_READONLY)
+            return Status::failure(QStringLiteral("the file is read-only"));
+    }
+    const std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return Status::failure(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                                   ? QStringLiteral("the folder does not exist")
+                                   : systemError(error));
+    }
+    if (isLink(attributes)) // a symbolic link or a junction
+        return Status::failure(QStringLiteral("the card folder is a link to another place"));
+    return {};
+}
+
+// Creates the part file afresh; one of this process id left by a killed store is replaced.
+HANDLE createPart(const std::wstring& part)
+{
+    const auto create = [&] {
+        return ::CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    };
+    HANDLE file = create();
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS) {
+        ::DeleteFileW(part.c_str());
+        file = create();
+    }
+    return file;
+}
+
+// Renames the part file over the target, waiting a moment for a program that holds it open.
+Status replaceWith(const std::wstring& part, const std::wstring& target)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (::MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return {};
+        const DWORD error = ::GetLastError();
+        const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                          error == ERROR_LOCK_VIOLATION;
+        if (!held)
+            return Status::failure(systemError(error));
+        if (attempt == kReplaceTries)
+            return Status::failure(QStringLiteral("the file is in use by another program"));
+        ::Sleep(kReplacePauseMs);
+    }
+}
+
+} // namespace
+
+Result<QList<FolderEntry>> listFolder(const QString& folder)
+{
+    std::wstring pattern = systemPath(folder);
+    if (pattern.back() != L'\\')
+        pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW found = {};
+    const HANDLE search =
+        ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                           FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_DIRECTORY || error == ERROR_INVALID_NAME)
+            return QList<FolderEntry>();
+        return Result<QList<FolderEntry>>::failure(systemError(error));
+    }
+    QList<FolderEntry> entries;
+    do {
+        const QString name = QString::fromWCharArray(found.cFileName);
+        if (name == u"." || name == u"..")
+            continue;
+        const DWORD attributes = found.dwFileAttributes;
+        entries.append({name, (attributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink(attributes)});
+    } while (::FindNextFileW(search, &found));
+    const DWORD error = ::GetLastError();
+    ::FindClose(search);
+    if (error != ERROR_NO_MORE_FILES)
+        return Result<QList<FolderEntry>>::failure(systemError(error));
+    sortByName(entries);
+    return entries;
+}
+
+Result<qint64> fileLength(const QString& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!::GetFileAttributesExW(systemPath(path).c_str(), GetFileExInfoStandard, &data))
+        return Result<qint64>::failure(lastError());
+    if (data.dwFileAttributes &
+        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+        return Result<qint64>::failure(QStringLiteral("it is not a file"));
+    return (qint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+Status writeWholeFile(const QString& path, const QByteArray& bytes)
+{
+    const std::wstring target = systemPath(path);
+    if (Status allowed = mayReplace(target); !allowed)
+        return allowed;
+
+    // Written beside the target and renamed over it once complete, so that a failure at any
+    // point leaves the former file as it was. The process id keeps two copies apart.
+    const std::size_t slash = target.find_last_of(L'\\');
+    const std::wstring part = target.substr(0, slash + 1) + L'.' + target.substr(slash + 1) + L'.' +
+                              std::to_wstring(::GetCurrentProcessId()) + L".kx-part";
+    const HANDLE file = createPart(part);
+    if (file == INVALID_HANDLE_VALUE)
+        return Status::failure(lastError());
+    Status written = writeAll(file, bytes.constData(), bytes.size());
+    if (!::CloseHandle(file) && written)
+        written = Status::failure(lastError());
+    if (written)
+        written = replaceWith(part, target);
+    if (!written)
+        ::DeleteFileW(part.c_str());
+    return written;
+}
+
+void failWritesPastFileSizeLimit()
+{
+    // Windows has no file-size signal: a write past a quota simply fails.
+}
+
+EntryKind entryKindOf(const QString& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(systemPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return EntryKind::Missing;
+    if (isLink(attributes) || (attributes & FILE_ATTRIBUTE_DEVICE))
+        return EntryKind::Other;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::RegularFile;
+}
+
+void removeFileQuietly(const QString& path)
+{
+    ::DeleteFileW(systemPath(path).c_str());
+}
+
+Status TextFile::open(const QString& path, Mode mode)
+{
+    (void)close();
+    const std::wstring native = systemPath(path);
+    const DWORD attributes = ::GetFileAttributesW(native.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Status::failure(QStringLiteral("a folder has that name"));
+    const HANDLE file = ::CreateFileW(
+        native.c_str(), mode == Mode::Input ? GENERIC_READ : FILE_APPEND_DATA,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        mode == Mode::Input ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Status::failure(lastError());
+    // A device or a pipe is never read or written as a text file.
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        ::CloseHandle(file);
+        return Status::failure(QStringLiteral("it is not a regular file"));
+    }
+    m_handle = reinterpret_cast<qintptr>(file);
+    if (mode == Mode::Input) {
+        m_input.resize(kMaxTextFileRead);
+        qsizetype filled = 0;
+        while (filled < m_input.size()) {
+            DWORD count = 0;
+            if (!::ReadFile(file, m_input.data() + filled, DWORD(m_input.size() - filled), &count,
+                            nullptr)) {
+                const QString reason = lastError();
+                (void)close();
+                return Status::failure(reason);
+            }
+            if (count == 0)
+                break;
+            filled += count;
+        }
+        m_input.truncate(filled);
+        m_inputPosition = 0;
+    }
+    return {};
+}
+
+Status TextFile::write(const QString& text)
+{
+    if (!isOpen())
+        return Status::failure(QStringLiteral("the file is not open"));
+    const QByteArray bytes = text.toLocal8Bit();
+    return writeAll(reinterpret_cast<HANDLE>(m_handle), bytes.constData(), bytes.size());
+}
+
+Status TextFile::close()
+{
+    if (!isOpen())
+        return {};
+    const bool closed = ::CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+    m_handle = -1;
+    m_input.clear();
+    if (!closed)
+        return Status::failure(lastError());
+    return {};
+}
