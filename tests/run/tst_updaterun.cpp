@@ -8,8 +8,6 @@
 #include <QProgressBar>
 #include <QtTest>
 
-#include <sys/stat.h>
-
 using Answer = SampleCardServer::Answer;
 
 class tst_UpdateRun : public QObject
@@ -117,13 +115,16 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
     std::unique_ptr<FileSizeLimit> limit;
     if (QTest::currentDataTag() == QString("locked"))
         QVERIFY(otherCopy.lock(data()));
-    if (QTest::currentDataTag() == QString("lock is a pipe"))
-        QVERIFY(::mkfifo(QFile::encodeName(data() + "/.kx-update.lock").constData(), 0666) == 0);
+    if (QTest::currentDataTag() == QString("lock is a pipe") &&
+        !makePipe(data() + "/.kx-update.lock"))
+        QSKIP("this system makes no pipes in folders");
     if (QTest::currentDataTag() == QString("unreadable")) {
-        ::chmod(QFile::encodeName(data()).constData(), 0300);
+        QFile::setPermissions(data(), QFile::WriteOwner | QFile::ExeOwner);
         if (QDir(data()).entryList(QDir::AllEntries).size() > 0)
             QSKIP("this user reads every folder");
     }
+    if (QString(QTest::currentDataTag()).endsWith("fails") && !FileSizeLimit::available())
+        QSKIP("this system has no file-size limits");
     if (QTest::currentDataTag() == QString("log fails")) {
         writeBytes("KX-GET-CardDataUpdates.txt", QByteArray(50000, '-'));
         limit = std::make_unique<FileSizeLimit>(50040);
@@ -144,7 +145,7 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
     else
         m_driver->runOneCard(card);
     limit.reset();
-    ::chmod(QFile::encodeName(data()).constData(), 0755);
+    QFile::setPermissions(data(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     reason.replace("DATA", data());
     QCOMPARE(m_driver->text("Text2"), "Update stopped: " + reason);
     QVERIFY(m_driver->button("Command2")->isEnabled());

@@ -10,7 +10,14 @@
 #include <QDirIterator>
 #include <QFileInfo>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+// after windows.h
+#include <psapi.h>
+#else
 #include <sys/resource.h>
+#include <sys/stat.h>
+#endif
 
 WorkFolder::WorkFolder() : m_former(QDir::currentPath())
 {
@@ -58,13 +65,6 @@ QStringList logLines()
     return lines;
 }
 
-qint64 peakMemoryBytes()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return qint64(usage.ru_maxrss) * 1024;
-}
-
 QStringList filesBelow(const QString& folder)
 {
     QStringList files;
@@ -101,6 +101,53 @@ EveryPumpPasses::EveryPumpPasses()
              [] { setPumpInterval(kDefaultPumpInterval); })
 {}
 
+// What differs between systems in the tests' surroundings.
+#ifdef Q_OS_WIN
+
+qint64 peakMemoryBytes()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+    return qint64(counters.PeakWorkingSetSize);
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long long) : Change([] {}, [] {}) {}
+
+bool FileSizeLimit::available()
+{
+    return false;
+}
+
+bool makePipe(const QString&)
+{
+    return false;
+}
+
+HeldOpen::HeldOpen(const QString& path)
+    : m_handle(CreateFileW(QDir::toNativeSeparators(path).toStdWString().c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr))
+{}
+
+HeldOpen::~HeldOpen()
+{
+    if (m_handle != INVALID_HANDLE_VALUE)
+        CloseHandle(m_handle);
+}
+
+bool HeldOpen::available()
+{
+    return true;
+}
+
+#else
+
+qint64 peakMemoryBytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_maxrss) * 1024;
+}
+
 namespace {
 void setFileSizeLimit(rlim_t bytes)
 {
@@ -114,6 +161,26 @@ void setFileSizeLimit(rlim_t bytes)
 FileSizeLimit::FileSizeLimit(unsigned long long bytes)
     : Change([bytes] { setFileSizeLimit(bytes); }, [] { setFileSizeLimit(RLIM_INFINITY); })
 {}
+
+bool FileSizeLimit::available()
+{
+    return true;
+}
+
+bool makePipe(const QString& path)
+{
+    return ::mkfifo(QFile::encodeName(path).constData(), 0666) == 0;
+}
+
+HeldOpen::HeldOpen(const QString&) {}
+HeldOpen::~HeldOpen() = default;
+
+bool HeldOpen::available()
+{
+    return false;
+}
+
+#endif
 
 MessageBoxRecorder::MessageBoxRecorder()
     : Change(

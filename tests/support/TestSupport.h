@@ -69,11 +69,30 @@ public:
     EveryPumpPasses();
 };
 
-// Writes past the given file size fail, as on a full disk.
+// Writes past the given file size fail, as on a full disk. Only where the system has such
+// limits (POSIX); elsewhere it changes nothing.
 class FileSizeLimit : public Change
 {
 public:
     explicit FileSizeLimit(unsigned long long bytes);
+    static bool available();
+};
+
+// A pipe at the path; false where the system makes none in a folder (Windows).
+bool makePipe(const QString& path);
+
+// The file held open the way another program holds it: readable and writable by others, but
+// not to be deleted or replaced. Only on Windows; elsewhere it holds nothing.
+class HeldOpen
+{
+public:
+    explicit HeldOpen(const QString& path);
+    ~HeldOpen();
+    Q_DISABLE_COPY(HeldOpen)
+    static bool available();
+
+private:
+    void* m_handle = nullptr;
 };
 
 // Message boxes are recorded instead of shown.

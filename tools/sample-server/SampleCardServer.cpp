@@ -2,9 +2,7 @@
 
 #include "SampleCollection.h"
 
-#include <httplib.h>
-
-#include <sys/socket.h>
+#include <httplib.h> // brings the system's socket calls
 
 #include <stdexcept>
 
@@ -32,7 +30,8 @@ SampleCardServer::SampleCardServer(std::set<std::string> cards, int port)
     m_server->set_socket_options([&listening](socket_t socket) {
         listening = socket;
         int yes = 1; // what the library's own socket options would have set
-        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes),
+                     sizeof(yes));
     });
     m_server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         serve(request.target, request.path,
