@@ -83,9 +83,57 @@ QByteArray textFileBytes(const QStringList& lines)
     return bytes;
 }
 
+// A text file longer than this is read only this far: the program's own files are far
+// smaller, and a stray huge file must not exhaust memory.
+constexpr qsizetype kMaxTextFileRead = 1 << 20;
+
 TextFile::~TextFile()
 {
     (void)close();
+}
+
+Status TextFile::open(const QString& path, Mode mode)
+{
+    (void)close();
+    const Result<qintptr> handle = openTextFile(path, mode == Mode::Append);
+    if (!handle)
+        return Status::failure(handle.error());
+    m_handle = handle.value();
+    if (mode == Mode::Input) {
+        m_input.resize(kMaxTextFileRead);
+        qsizetype filled = 0;
+        while (filled < m_input.size()) {
+            const Result<qsizetype> count =
+                readFromFile(m_handle, m_input.data() + filled, m_input.size() - filled);
+            if (!count) {
+                (void)close();
+                return Status::failure(count.error());
+            }
+            if (count.value() == 0)
+                break;
+            filled += count.value();
+        }
+        m_input.truncate(filled);
+        m_inputPosition = 0;
+    }
+    return {};
+}
+
+Status TextFile::write(const QString& text)
+{
+    if (!isOpen())
+        return Status::failure(QStringLiteral("the file is not open"));
+    return writeToFile(m_handle, text.toLocal8Bit());
+}
+
+Status TextFile::close()
+{
+    if (!isOpen())
+        return {};
+    const qintptr handle = m_handle;
+    m_handle = -1;
+    m_input.clear();
+    return closeFile(handle);
 }
 
 Status TextFile::writeLine(const QString& text)

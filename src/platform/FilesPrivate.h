@@ -22,3 +22,11 @@ void removeFileQuietly(const QString& path);
 
 // Sorts a folder's entries by name, case ignored, the order a file manager shows.
 void sortByName(QList<FolderEntry>& entries);
+
+// A text file's handle (a file descriptor or a Windows handle): opened only when the file is
+// a regular one, never waiting on a pipe; for appending, made when missing.
+Result<qintptr> openTextFile(const QString& path, bool append);
+// Reads at most size bytes; 0 at the end of the file.
+Result<qsizetype> readFromFile(qintptr handle, char* data, qsizetype size);
+Status writeToFile(qintptr handle, const QByteArray& bytes);
+Status closeFile(qintptr handle);

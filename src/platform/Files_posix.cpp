@@ -14,10 +14,6 @@
 
 namespace {
 
-// A text file longer than this is read only this far: the program's own files are far
-// smaller, and a stray huge file must not exhaust memory.
-constexpr qsizetype kMaxTextFileRead = 1 << 20;
-
 QString systemError(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -185,67 +181,48 @@ void removeFileQuietly(const QString& path)
     ::unlink(encodedPath(path).constData());
 }
 
-Status TextFile::open(const QString& path, Mode mode)
+Result<qintptr> openTextFile(const QString& path, bool append)
 {
-    (void)close();
     const QByteArray native = encodedPath(path);
     struct stat existing = {};
     if (::stat(native.constData(), &existing) == 0 && !S_ISREG(existing.st_mode))
-        return Status::failure(S_ISDIR(existing.st_mode)
-                                   ? QStringLiteral("a folder has that name")
-                                   : QStringLiteral("it is not a regular file"));
+        return Result<qintptr>::failure(S_ISDIR(existing.st_mode)
+                                            ? QStringLiteral("a folder has that name")
+                                            : QStringLiteral("it is not a regular file"));
     // Non-blocking, so that a pipe in the file's place cannot hold the program up; a regular
     // file ignores the flag.
-    const int flags = (mode == Mode::Input ? O_RDONLY : O_WRONLY | O_CREAT | O_APPEND) | O_CLOEXEC |
-                      O_NOCTTY | O_NONBLOCK;
+    const int flags =
+        (append ? O_WRONLY | O_CREAT | O_APPEND : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     const int fd = ::open(native.constData(), flags, 0666);
     if (fd < 0)
-        return Status::failure(systemError(errno));
+        return Result<qintptr>::failure(systemError(errno));
     struct stat status = {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
-        return Status::failure(QStringLiteral("it is not a regular file"));
+        return Result<qintptr>::failure(QStringLiteral("it is not a regular file"));
     }
-    m_handle = fd;
-    if (mode == Mode::Input) {
-        m_input.resize(kMaxTextFileRead);
-        qsizetype filled = 0;
-        while (filled < m_input.size()) {
-            const ssize_t count =
-                ::read(fd, m_input.data() + filled, size_t(m_input.size() - filled));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count < 0) {
-                const QString reason = systemError(errno);
-                (void)close();
-                return Status::failure(reason);
-            }
-            if (count == 0)
-                break;
-            filled += count;
-        }
-        m_input.truncate(filled);
-        m_inputPosition = 0;
-    }
-    return {};
+    return qintptr(fd);
 }
 
-Status TextFile::write(const QString& text)
+Result<qsizetype> readFromFile(qintptr handle, char* data, qsizetype size)
 {
-    if (!isOpen())
-        return Status::failure(QStringLiteral("the file is not open"));
-    const QByteArray bytes = text.toLocal8Bit();
-    return writeAll(int(m_handle), bytes.constData(), bytes.size());
+    for (;;) {
+        const ssize_t count = ::read(int(handle), data, size_t(size));
+        if (count >= 0)
+            return qsizetype(count);
+        if (errno != EINTR)
+            return Result<qsizetype>::failure(systemError(errno));
+    }
 }
 
-Status TextFile::close()
+Status writeToFile(qintptr handle, const QByteArray& bytes)
 {
-    if (!isOpen())
-        return {};
-    const int result = ::close(int(m_handle));
-    m_handle = -1;
-    m_input.clear();
-    if (result != 0)
+    return writeAll(int(handle), bytes.constData(), bytes.size());
+}
+
+Status closeFile(qintptr handle)
+{
+    if (::close(int(handle)) != 0)
         return Status::failure(systemError(errno));
     return {};
 }

@@ -10,9 +10,6 @@
 
 namespace {
 
-// A text file longer than this is read only this far: the program's own files are far
-// smaller, and a stray huge file must not exhaust memory.
-constexpr qsizetype kMaxTextFileRead = 1 << 20;
 // Another program (the card application showing the card, a virus scanner) may hold a card
 // file open for a moment; a store tries to replace it for about a second, as libcurl does.
 constexpr int kReplaceTries = 20;
@@ -224,62 +221,43 @@ void removeFileQuietly(const QString& path)
     ::DeleteFileW(systemPath(path).c_str());
 }
 
-Status TextFile::open(const QString& path, Mode mode)
+Result<qintptr> openTextFile(const QString& path, bool append)
 {
-    (void)close();
     const std::wstring native = systemPath(path);
     const DWORD attributes = ::GetFileAttributesW(native.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Status::failure(QStringLiteral("a folder has that name"));
-    const HANDLE file = ::CreateFileW(
-        native.c_str(), mode == Mode::Input ? GENERIC_READ : FILE_APPEND_DATA,
-        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-        mode == Mode::Input ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return Result<qintptr>::failure(QStringLiteral("a folder has that name"));
+    const HANDLE file =
+        ::CreateFileW(native.c_str(), append ? FILE_APPEND_DATA : GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      append ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return Status::failure(lastError());
+        return Result<qintptr>::failure(lastError());
     // A device or a pipe is never read or written as a text file.
     if (::GetFileType(file) != FILE_TYPE_DISK) {
         ::CloseHandle(file);
-        return Status::failure(QStringLiteral("it is not a regular file"));
+        return Result<qintptr>::failure(QStringLiteral("it is not a regular file"));
     }
-    m_handle = reinterpret_cast<qintptr>(file);
-    if (mode == Mode::Input) {
-        m_input.resize(kMaxTextFileRead);
-        qsizetype filled = 0;
-        while (filled < m_input.size()) {
-            DWORD count = 0;
-            if (!::ReadFile(file, m_input.data() + filled, DWORD(m_input.size() - filled), &count,
-                            nullptr)) {
-                const QString reason = lastError();
-                (void)close();
-                return Status::failure(reason);
-            }
-            if (count == 0)
-                break;
-            filled += count;
-        }
-        m_input.truncate(filled);
-        m_inputPosition = 0;
-    }
-    return {};
+    return reinterpret_cast<qintptr>(file);
 }
 
-Status TextFile::write(const QString& text)
+Result<qsizetype> readFromFile(qintptr handle, char* data, qsizetype size)
 {
-    if (!isOpen())
-        return Status::failure(QStringLiteral("the file is not open"));
-    const QByteArray bytes = text.toLocal8Bit();
-    return writeAll(reinterpret_cast<HANDLE>(m_handle), bytes.constData(), bytes.size());
+    DWORD count = 0;
+    if (!::ReadFile(reinterpret_cast<HANDLE>(handle), data,
+                    DWORD(std::min<qsizetype>(size, 1 << 30)), &count, nullptr))
+        return Result<qsizetype>::failure(lastError());
+    return qsizetype(count);
 }
 
-Status TextFile::close()
+Status writeToFile(qintptr handle, const QByteArray& bytes)
 {
-    if (!isOpen())
-        return {};
-    const bool closed = ::CloseHandle(reinterpret_cast<HANDLE>(m_handle));
-    m_handle = -1;
-    m_input.clear();
-    if (!closed)
+    return writeAll(reinterpret_cast<HANDLE>(handle), bytes.constData(), bytes.size());
+}
+
+Status closeFile(qintptr handle)
+{
+    if (!::CloseHandle(reinterpret_cast<HANDLE>(handle)))
         return Status::failure(lastError());
     return {};
 }

@@ -193,6 +193,9 @@ void tst_Http::urlIsSentAsBuiltAndThroughTheSystemProxy()
     QCOMPARE(m_server->targets().back(),
              "/bof/bof.php?cmd=cardinfo&zumikey=K%231%202&zumiusername=u&cardids=a0001&xmlonly=1");
 
+#ifdef Q_OS_WIN
+    QSKIP("Windows' proxy comes from its Internet settings, which Wine's test runs leave empty");
+#endif
     // The sample server stands in as the proxy: it is asked for the whole address.
     qputenv("http_proxy", QByteArray::fromStdString(m_server->origin()));
     Fetcher proxied;

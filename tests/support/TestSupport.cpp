@@ -14,6 +14,7 @@
 #include <windows.h>
 // after windows.h
 #include <psapi.h>
+#undef MessageBox // the program's own, not Windows' macro
 #else
 #include <sys/resource.h>
 #include <sys/stat.h>

@@ -19,12 +19,14 @@ void usage()
 {
     std::cerr
         << "usage: kx-sample-server [--port P] [--cards N] [--delay-ms D] [--make-data DIR]\n"
+           "                        [--complete-data DIR]\n"
            "  --port P         listen on 127.0.0.1:P (default: any free port)\n"
            "  --cards N        the collection has N cards, a0001 b0001 c0001 d0001 a0002 ...\n"
            "                   (default 40)\n"
            "  --delay-ms D     hold every answer back D milliseconds\n"
            "  --make-data DIR  write the local data folder of the collection into DIR, with\n"
-           "                   some files missing or damaged, and exit\n";
+           "                   some files missing or damaged, and exit\n"
+           "  --complete-data DIR  the same with every file whole, as a run leaves it\n";
 }
 
 } // namespace
@@ -35,6 +37,7 @@ int main(int argc, char* argv[])
     std::size_t cards = 40;
     int delayMs = 0;
     std::string dataFolder;
+    bool complete = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) {
@@ -48,9 +51,10 @@ int main(int argc, char* argv[])
             cards = std::size_t(std::strtoull(value.c_str(), nullptr, 10));
         else if (option == "--delay-ms")
             delayMs = std::atoi(value.c_str());
-        else if (option == "--make-data")
+        else if (option == "--make-data" || option == "--complete-data") {
             dataFolder = value;
-        else {
+            complete = option == "--complete-data";
+        } else {
             usage();
             return 2;
         }
@@ -60,6 +64,8 @@ int main(int argc, char* argv[])
         std::filesystem::create_directories(dataFolder);
         sample::CollectionLayout layout;
         layout.cards = cards;
+        if (complete)
+            layout.missingPercent = layout.damagedPercent = 0;
         const std::size_t broken = sample::writeCollection(dataFolder, layout);
         std::cout << "Wrote " << cards << " card folders into " << dataFolder << " (" << broken
                   << " files missing or damaged)" << std::endl;
