@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing the program need on Debian 12.
+# Installs what building, running and testing the program need on Debian 12, and the packages
+# named as arguments.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
     libcpp-httplib-dev
     xvfb xauth imagemagick curl
     dpkg-dev file desktop-file-utils
+    "$@" # what the caller needs besides
 )
 
 missing=()

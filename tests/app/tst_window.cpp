@@ -100,15 +100,17 @@ void tst_Window::refusalIsShownInARealModalBox()
 void tst_Window::captionsFitAndBoxesAreNamedByTheirPrompts()
 {
     // With the installed fonts every caption fits its control whole: a check box or option
-    // with its mark, a button's text inside its frame.
+    // with its mark, a button's text inside its frame. Wine draws offscreen without Arial's
+    // metrics; Linux checks them with Liberation Sans, which has the same.
     for (QAbstractButton* button : m_driver->window().findChildren<QAbstractButton*>()) {
         const int needed = qobject_cast<QPushButton*>(button)
                                ? button->fontMetrics().horizontalAdvance(button->text()) + 8
                                : button->sizeHint().width();
-        QVERIFY2(needed <= button->width(), qPrintable(QString("%1 needs %2 pixels, has %3")
-                                                           .arg(button->objectName())
-                                                           .arg(needed)
-                                                           .arg(button->width())));
+        QVERIFY2(runsOnWine() || needed <= button->width(),
+                 qPrintable(QString("%1 needs %2 pixels, has %3")
+                                .arg(button->objectName())
+                                .arg(needed)
+                                .arg(button->width())));
     }
 
     // The keyboard starts at the guide picture, and each box is announced by its prompt.

@@ -112,6 +112,11 @@ qint64 peakMemoryBytes()
     return qint64(counters.PeakWorkingSetSize);
 }
 
+bool runsOnWine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 FileSizeLimit::FileSizeLimit(unsigned long long) : Change([] {}, [] {}) {}
 
 bool FileSizeLimit::available()
@@ -147,6 +152,11 @@ qint64 peakMemoryBytes()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return qint64(usage.ru_maxrss) * 1024;
+}
+
+bool runsOnWine()
+{
+    return false;
 }
 
 namespace {

@@ -78,6 +78,9 @@ public:
     static bool available();
 };
 
+// Whether the tests run on Wine rather than on Windows itself.
+bool runsOnWine();
+
 // A pipe at the path; false where the system makes none in a folder (Windows).
 bool makePipe(const QString& path);
 

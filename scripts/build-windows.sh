@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the Windows program on Debian 12 with the mingw-w64 cross compilers, against qtbase and
+# curl built from Debian's own source packages (scripts/windows-deps.sh, cached after the first
+# run), and packs it: build-windows/kx-card-updater-VERSION-win64-setup.exe and
+# build-windows/kx-card-updater-VERSION-win64.zip. Set KX_ASSET_SERVER_ORIGIN and
+# KX_INFO_SERVICE_ORIGIN to the real servers, as for scripts/package.sh (KX_WINDOWS_BUILD_DIR
+# builds elsewhere than build-windows).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out="${KX_WINDOWS_BUILD_DIR:-build-windows}"
+
+deps="$(bash scripts/windows-deps.sh | tail -n 1)"
+args=()
+[ -n "${KX_ASSET_SERVER_ORIGIN:-}" ] && args+=(-DKX_ASSET_SERVER_ORIGIN="$KX_ASSET_SERVER_ORIGIN")
+[ -n "${KX_INFO_SERVICE_ORIGIN:-}" ] && args+=(-DKX_INFO_SERVICE_ORIGIN="$KX_INFO_SERVICE_ORIGIN")
+cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKX_BUILD_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_PREFIX_PATH="$deps" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake "${args[@]}"
+cmake --build "$out"
+(cd "$out" && cpack -G NSIS && cpack -G ZIP)
+ls -1 "$PWD/$out"/kx-card-updater-*-win64-setup.exe "$PWD/$out"/kx-card-updater-*-win64.zip
