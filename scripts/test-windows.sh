@@ -77,7 +77,8 @@ printf '# KX Card Update Saved Info\r\n# UserName\r\nsmoke\r\n# Key Code\r\nSMOK
 # The window, as a user works it: the two asset boxes not ticked at start, the confirmation,
 # the update button.
 export no_proxy=127.0.0.1
-(cd "$smoke" && "$wine" "$program") &
+(cd "$smoke" && exec "$wine" "$program") &
+disown # it ends with the Wine session, when the check is done
 title="UpDate My KX Card Data Folder images"
 for _ in $(seq 900); do # Wine's first window on a display takes a while
     window="$(xdotool search --name "$title" 2>/dev/null | head -n 1)" && [ -n "$window" ] && break
@@ -94,7 +95,6 @@ for _ in $(seq 600); do
     grep -q "Total Bytes Downloaded" "$log" 2>/dev/null && break
     sleep 0.2
 done
-xdotool windowclose "$window" 2>/dev/null || true
 python3 - "$smoke" "$root/build/tools" <<'PY'
 import os, subprocess, sys
 smoke, tools = sys.argv[1], sys.argv[2]
