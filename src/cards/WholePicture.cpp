@@ -102,10 +102,8 @@ QString beginningOf(const QByteArray& bytes)
         if (byte >= 0x20 && byte < 0x7f && c != '\\')
             shown += QChar(c);
         else
-            shown += QStringLiteral("\\x%1")
-                         .arg(byte, 2, 16, QLatin1Char('0'))
-                         .toUpper()
-                         .replace(u'X', u'x');
+            shown +=
+                QStringLiteral("\\x") + QString::number(byte, 16).toUpper().rightJustified(2, u'0');
     }
     return shown;
 }
