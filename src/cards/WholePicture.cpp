@@ -74,8 +74,9 @@ bool isWholeBmp(const QByteArray& bytes)
     constexpr qint64 kBitFields = 3;
     if (compression != kUncompressed && compression != kBitFields)
         return pixelsAt + imageSize <= size;
+    // Divided rather than multiplied: a hostile header's sizes would overflow the product.
     const qint64 rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
-    return rowBytes * height <= size - pixelsAt;
+    return rowBytes <= (size - pixelsAt) / height;
 }
 
 struct PictureFormat

@@ -128,6 +128,11 @@ void tst_UpdateCard::onlyWholePicturesReplacePictures_data()
     row("BMP cut short", "d.bmp", bmp.chopped(1),
         QString("the answer is not a whole picture (%1 bytes, a BMP cut short)")
             .arg(bmp.size() - 1));
+    QByteArray huge = bmp;
+    for (const int at : {18, 22}) // width and height of 2^31 - 1 pixels
+        huge.replace(at, 4, QByteArray("\xFF\xFF\xFF\x7F", 4));
+    row("BMP of absurd size", "d.bmp", huge,
+        QString("the answer is not a whole picture (%1 bytes, a BMP cut short)").arg(bmp.size()));
     row("GIF cut short", "_full.png", gif.chopped(1),
         "the answer is not a whole picture (13 bytes, a GIF cut short)");
     row("binary", "c.jpg", QByteArray("\0\x01\r\n", 4),
