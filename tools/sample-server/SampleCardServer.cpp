@@ -19,6 +19,7 @@ constexpr int kBacklog = 128;
 SampleCardServer::SampleCardServer(std::set<std::string> cards, int port)
     : m_server(std::make_unique<httplib::Server>()), m_cards(std::move(cards))
 {
+    sample::drawPictures(); // Qt's writers stay off the server's threads
     // Without it every kept-alive answer waits on delayed ACKs.
     m_server->set_tcp_nodelay(true);
     // The default closes every fifth request's connection.
@@ -221,9 +222,10 @@ void SampleCardServer::serve(const std::string& target, const std::string& path,
         const std::string body = answer.body;
         response.set_content_provider(
             body.size(), type,
-            [this, body, target](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                waitFor(std::chrono::milliseconds(10));
-                const std::size_t length = std::min<std::size_t>(64, body.size() - offset);
+            [this, body, target, bytes = answer.trickleBytes, every = answer.trickleEvery](
+                std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                waitFor(every);
+                const std::size_t length = std::min(bytes, body.size() - offset);
                 return !m_stopping &&
                        (sink.write(body.data() + offset, length) || leftEarly(target));
             });

@@ -32,7 +32,7 @@ public:
             Stall,           // send nothing for `stall`, then answer
             Drop,            // send the headers, then close the connection before the body
             RedirectLoop,    // redirect to an address that redirects to itself, forever
-            Trickle,         // send the body 64 bytes every 10 ms
+            Trickle,         // send the body trickleBytes at a time, every trickleEvery
             Flood,           // announce 256 MiB and send filler until the client leaves
             FloodUnannounced // the same without a length, chunked
         };
@@ -42,6 +42,8 @@ public:
         std::size_t truncateAt = 0;
         std::chrono::milliseconds stall{0};
         std::string location; // a redirect target, sent with status 3xx
+        std::size_t trickleBytes = 64;
+        std::chrono::milliseconds trickleEvery{10};
     };
 
     struct Request

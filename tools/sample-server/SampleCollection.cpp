@@ -54,6 +54,19 @@ std::string pictureOf(const char* format)
     return bytes.toStdString();
 }
 
+struct SmallPictures
+{
+    std::string jpeg;
+    std::string png;
+    std::string bmp;
+};
+
+const SmallPictures& smallPictures()
+{
+    static const SmallPictures pictures{pictureOf("JPG"), pictureOf("PNG"), pictureOf("BMP")};
+    return pictures;
+}
+
 void putBigEndian(std::string& bytes, std::uint32_t value)
 {
     for (int shift = 24; shift >= 0; shift -= 8)
@@ -83,7 +96,7 @@ std::uint32_t crc32Of(const std::string& bytes)
 std::string pictureOfSize(const std::string& suffix, std::size_t size, std::uint64_t seed)
 {
     if (suffix == "c.jpg") {
-        static const std::string jpeg = pictureOf("JPG");
+        const std::string& jpeg = smallPictures().jpeg;
         std::string comments;
         for (std::size_t left = size - jpeg.size(); left > 0;) {
             // A segment holds at most 65533 bytes and needs 4 of its own; none is left shorter.
@@ -98,16 +111,12 @@ std::string pictureOfSize(const std::string& suffix, std::size_t size, std::uint
         return jpeg.substr(0, 2) + comments + jpeg.substr(2);
     }
     if (suffix == "_full.png") {
-        static const std::string png = pictureOf("PNG");
+        const std::string& png = smallPictures().png;
         constexpr std::size_t kEndChunk = 12;
-        const std::string typeAndData = "kxFl" + fillerBytes(size - png.size() - 12, seed);
-        std::string chunk;
-        putBigEndian(chunk, std::uint32_t(typeAndData.size() - 4));
-        chunk += typeAndData;
-        putBigEndian(chunk, crc32Of(typeAndData));
+        const std::string chunk = pngChunk("kxFl", fillerBytes(size - png.size() - 12, seed));
         return png.substr(0, png.size() - kEndChunk) + chunk + png.substr(png.size() - kEndChunk);
     }
-    static const std::string bmp = pictureOf("BMP");
+    const std::string& bmp = smallPictures().bmp;
     const std::size_t pixelsAt = std::uint8_t(bmp[10]) | std::uint8_t(bmp[11]) << 8;
     const std::size_t gap = size - bmp.size();
     std::string picture = bmp.substr(0, pixelsAt) + fillerBytes(gap, seed) + bmp.substr(pixelsAt);
@@ -134,6 +143,20 @@ std::string damaged(const std::string& suffix, const std::string& body, std::uin
 }
 
 } // namespace
+
+std::string pngChunk(const std::string& type, const std::string& data)
+{
+    std::string chunk;
+    putBigEndian(chunk, std::uint32_t(data.size()));
+    chunk += type + data;
+    putBigEndian(chunk, crc32Of(type + data));
+    return chunk;
+}
+
+void drawPictures()
+{
+    smallPictures();
+}
 
 std::string cardName(std::size_t index)
 {

@@ -18,6 +18,13 @@ inline const std::vector<std::string> kLocalSuffixes{"c.jpg",   "d.bmp", "e.bmp"
 // The i-th card of the collection (from 0): a0001, b0001, c0001, d0001, a0002, ...
 std::string cardName(std::size_t index);
 
+// Draws, once, the small pictures that every served picture grows from. Qt's image writers
+// load their plugins on first use, and finding the plugins' files matches a regular expression,
+// whose per-thread stack the thread keeps; with MinGW's runtime, freeing it as a thread of
+// ours ends can crash. So the pictures are drawn on the thread that starts a server, before the
+// server's own threads run.
+void drawPictures();
+
 // What the asset server serves for the card's file with that suffix: whole pictures for
 // "c.jpg" (a JPEG from 12000 bytes), "d.bmp" and "e.bmp" (BMPs of 600 to 8000 bytes) and
 // "_full.png" (a PNG from 11000 bytes), and 1 to 8000 bytes for ".inf".
@@ -26,6 +33,9 @@ std::string assetBody(const std::string& card, const std::string& suffix);
 std::string infoBody(const std::string& card);
 // What a complete card folder holds in the file with that local suffix.
 std::string localFileBody(const std::string& card, const std::string& localSuffix);
+
+// A PNG chunk: length, type, data and CRC.
+std::string pngChunk(const std::string& type, const std::string& data);
 
 // Deterministic filler bytes.
 std::string fillerBytes(std::size_t size, std::uint64_t seed);
