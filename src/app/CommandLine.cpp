@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr int kMaxConnections = 64;
+constexpr int kMaxConnections = FetchAhead::kMaxConnections;
 
 QString title()
 {
@@ -14,12 +14,15 @@ QString title()
 QString usage()
 {
     return QStringLiteral(
-               "Usage: kx-card-updater [--connections N]\n"
+               "Usage: kx-card-updater [--connections N] [--check-pictures]\n"
                "Brings the card folders of a KX data folder up to date from the card asset\n"
                "server and the card-info service.\n\n"
                "Options:\n"
                "  --connections N  fetch over at most N connections at once (1 to %1,\n"
                "                   default %2; 1 fetches one file at a time)\n"
+               "  --check-pictures in \"Only Missing Files\" mode, also read every picture\n"
+               "                   that passes its size rule and fetch it again when it is\n"
+               "                   not a whole picture (slower: every picture is read)\n"
                "  -h, --help       show this help and exit\n"
                "  --version        show the program's version and exit\n")
         .arg(kMaxConnections)
@@ -45,6 +48,10 @@ CommandLine readCommandLine(const QStringList& arguments)
             return exitWith(0, title() + usage());
         if (argument == u"--version")
             return exitWith(0, title());
+        if (argument == u"--check-pictures") {
+            result.checkPictures = true;
+            continue;
+        }
         QString value;
         if (argument == u"--connections" && i + 1 < arguments.size())
             value = arguments[++i];

@@ -21,6 +21,7 @@ class FetchAhead
 {
 public:
     static constexpr int kDefaultConnections = 6;
+    static constexpr int kMaxConnections = 64;
     // Connections to the card-info service, which answers more slowly per request.
     static constexpr int kInfoConnections = 2;
     static constexpr qint64 kMaxBytesHeld = qint64(16) << 20;

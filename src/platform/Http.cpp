@@ -6,11 +6,14 @@
 
 #include <QEventLoop>
 #include <QNetworkProxyFactory>
+#include <QScopedValueRollback>
 #include <QUrl>
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -53,16 +56,16 @@ const PlainReason kPlainReasons[] = {
     {CURLE_PARTIAL_FILE, nullptr, "the answer was cut short", true},
     {CURLE_GOT_NOTHING, nullptr, "the server closed the connection without answering", true},
     {CURLE_TOO_MANY_REDIRECTS, nullptr, "too many redirects", false},
-    // An answer with no status line, or a status that is not three digits.
-    {CURLE_UNSUPPORTED_PROTOCOL, "HTTP/0.9", "the answer is not HTTP", false},
-    {CURLE_UNSUPPORTED_PROTOCOL, "response code", "the answer is not HTTP", false},
-    {CURLE_UNSUPPORTED_PROTOCOL, nullptr, "refused an address that is neither http nor https",
-     false},
+    // A redirect to another scheme; any other refusal is of the status line.
+    {CURLE_UNSUPPORTED_PROTOCOL, "not supported or disabled",
+     "refused an address that is neither http nor https", false},
+    {CURLE_UNSUPPORTED_PROTOCOL, nullptr, "the answer is not HTTP", false},
     {CURLE_URL_MALFORMAT, nullptr, "the address is not valid", false},
     // libcurl refuses a status line or header line over 100 KB as if memory ran out.
     {CURLE_OUT_OF_MEMORY, nullptr, "the answer's headers are too long", false},
     {CURLE_WEIRD_SERVER_REPLY, "Content-Length", "the answer's length cannot be read", false},
     {CURLE_RECV_ERROR, "chunked", "the answer's chunks are broken", false},
+    {CURLE_RECV_ERROR, "Too large response headers", "the answer's headers are too long", false},
     {CURLE_RECV_ERROR, nullptr, nullptr, true},
     {CURLE_SEND_ERROR, nullptr, nullptr, true},
 };
@@ -91,6 +94,11 @@ struct Fetcher::Transfer
 
     // The answer of the current try.
     QByteArray body;
+    // Bytes of headers and body so far, and when the count passed the values kept here: the
+    // oldest kept is the first that is within a stall's amount of the count now.
+    qint64 arrived = 0;
+    std::deque<std::pair<std::chrono::steady_clock::time_point, qint64>> arrivals;
+    bool paused = false; // held back while the bodies of other fetches use the memory
     qint64 announced = -1;
     QString framingFault;
     bool chunked = false;
@@ -99,25 +107,70 @@ struct Fetcher::Transfer
     bool tooLarge = false;
     char error[CURL_ERROR_SIZE] = {};
 
+    // Counts what arrived, for the stall rule.
+    void noteArrival(qint64 length)
+    {
+        arrived += length;
+        arrivals.emplace_back(std::chrono::steady_clock::now(), arrived);
+        while (arrivals.size() > 1 && arrivals[1].second <= arrived - kStallBytes)
+            arrivals.pop_front();
+    }
+    // Counting starts afresh: at the start of a try, and when a held-back answer goes on.
+    void restartStallClock() { arrivals.assign(1, {std::chrono::steady_clock::now(), arrived}); }
+    // Less than the stall's amount arrived in the last stall time.
+    bool hasStalled(std::chrono::seconds stallTime) const
+    {
+        const auto since = std::chrono::steady_clock::now() - stallTime;
+        const auto& [time, count] = arrivals.front();
+        return time <= since && (count > arrived - kStallBytes || arrivals[1].first <= since);
+    }
+
     static size_t onBody(char* data, size_t size, size_t count, void* self)
     {
         auto& transfer = *static_cast<Transfer*>(self);
+        Fetcher& owner = *transfer.owner;
         const auto length = qint64(size * count);
-        if (transfer.body.size() + length > transfer.owner->m_maxBodySize) {
+        if (transfer.body.size() + length > owner.m_maxBodySize) {
             transfer.tooLarge = true;
             return 0; // ends the transfer
         }
-        if (transfer.body.isEmpty() && transfer.announced > 0)
-            transfer.body.reserve(
-                qsizetype(std::min(transfer.announced, transfer.owner->m_maxBodySize)));
+        // Only the body the run waits for may grow past the bodies' budget, or nothing would
+        // ever free it.
+        if (transfer.id != owner.m_awaited && owner.m_bytesHeld + length > kMaxBytesHeld) {
+            transfer.paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        transfer.reserveFor(length);
         transfer.body.append(data, qsizetype(length));
-        transfer.owner->m_bytesHeld += length;
+        owner.m_bytesHeld += length;
+        transfer.noteArrival(length);
         return size_t(length);
+    }
+
+    // Room for the bytes: the announced length at once, else a quarter more each time, never
+    // past the cap, so that the memory a body holds stays close to its size.
+    void reserveFor(qint64 length)
+    {
+        const qint64 needed = body.size() + length;
+        if (needed <= body.capacity())
+            return;
+        const qint64 cap = owner->m_maxBodySize;
+        const qint64 room = announced > 0 ? std::min(announced, cap)
+                                          : std::min(cap, body.size() + body.size() / 4 + 65536);
+        body.reserve(qsizetype(std::max(needed, room)));
+    }
+
+    static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        const auto& transfer = *static_cast<const Transfer*>(self);
+        // Non-zero ends the transfer, and libcurl reports it as aborted by this callback.
+        return !transfer.paused && transfer.hasStalled(transfer.owner->m_transferTimeout);
     }
 
     static size_t onHeader(char* data, size_t size, size_t count, void* self)
     {
         auto& transfer = *static_cast<Transfer*>(self);
+        transfer.noteArrival(qint64(size * count));
         const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
         if (line.startsWith("HTTP/")) { // a new answer, after a redirect or a 100 Continue
             transfer.announced = -1;
@@ -256,6 +309,33 @@ void Fetcher::collectFinished()
         if (const auto found = m_transfers.find(id); found != m_transfers.end())
             complete(*found->second, code);
     }
+    if (!done.empty())
+        resumeHeldBack();
+}
+
+void Fetcher::resume(Transfer& transfer)
+{
+    transfer.paused = false;
+    transfer.restartStallClock();
+    // Hands over the bytes held back at once; they may hold the transfer back again.
+    curl_easy_pause(transfer.easy, CURLPAUSE_CONT);
+}
+
+void Fetcher::resumeHeldBack()
+{
+    // In the order the fetches were started, which is the order the run asks for them.
+    std::vector<Id> paused;
+    for (const auto& [id, transfer] : m_transfers) {
+        if (transfer->paused)
+            paused.push_back(id);
+    }
+    std::sort(paused.begin(), paused.end());
+    for (const Id id : paused) {
+        if (m_bytesHeld >= kMaxBytesHeld)
+            break;
+        if (const auto found = m_transfers.find(id); found != m_transfers.end())
+            resume(*found->second);
+    }
 }
 
 QString Fetcher::proxyFor(const QString& url)
@@ -304,6 +384,9 @@ void Fetcher::begin(Transfer& transfer)
     transfer.reasonPhrase.clear();
     transfer.retryAfterSeconds = -1;
     transfer.tooLarge = false;
+    transfer.paused = false;
+    transfer.arrived = 0;
+    transfer.restartStallClock();
     transfer.error[0] = '\0';
 
     CURL* easy = curl_easy_init();
@@ -321,7 +404,12 @@ void Fetcher::begin(Transfer& transfer)
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, long(kMaxRedirects));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1024L);
+    // The stall rule is the progress callback's; libcurl's own rate limit, at one byte a
+    // second, only wakes the callback every second and ends a silent transfer.
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(m_transferTimeout.count()));
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(m_transferTimeout.count()));
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_maxBodySize));
@@ -339,7 +427,7 @@ QString Fetcher::describe(int resultCode, const char* error, bool& transient) co
 {
     const auto code = CURLcode(resultCode);
     transient = false;
-    if (code == CURLE_OPERATION_TIMEDOUT) {
+    if (code == CURLE_OPERATION_TIMEDOUT || code == CURLE_ABORTED_BY_CALLBACK) {
         transient = true;
         return QStringLiteral("less than 1 KB arrived in %1 seconds")
             .arg(m_transferTimeout.count());
@@ -406,9 +494,10 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
     release(transfer);
     bool transient = false;
     QString failure = failureOf(transfer, resultCode, status, transient);
-    if (failure.isEmpty())
+    if (failure.isEmpty()) {
+        transfer.body.squeeze(); // a body grown without a length may hold spare room
         settle(transfer, std::move(transfer.body));
-    else if (!transient || !tryAgainLater(transfer, failure))
+    } else if (!transient || !tryAgainLater(transfer, failure))
         settle(transfer,
                Result<QByteArray>::failure(
                    transfer.tries > 1 ? failure + QStringLiteral(" (%1 tries)").arg(transfer.tries)
@@ -456,9 +545,13 @@ Result<QByteArray> Fetcher::take(Id id)
     // The run takes bodies that have arrived without waiting: the other transfers get their
     // turn here, or they would stand still until the run next waits.
     serviceSockets();
-    if (m_transfers.find(id) == m_transfers.end())
+    const auto awaited = m_transfers.find(id);
+    if (awaited == m_transfers.end())
         return Result<QByteArray>::failure(QStringLiteral("the download was cancelled"));
     if (!isFinished(id)) {
+        const QScopedValueRollback waitingFor(m_awaited, id);
+        if (awaited->second->paused)
+            resume(*awaited->second);
         QEventLoop loop;
         const QMetaObject::Connection done =
             connect(this, &Fetcher::finished, &loop, [&](Id finished) {
@@ -479,6 +572,7 @@ Result<QByteArray> Fetcher::take(Id id)
         m_bytesHeld -= result.value().size();
     curl_slist_free_all(found->second->headers);
     m_transfers.erase(found);
+    resumeHeldBack();
     return result;
 }
 
@@ -494,6 +588,7 @@ void Fetcher::discard(Id id)
         m_bytesHeld -= transfer.result->value().size();
     curl_slist_free_all(transfer.headers);
     m_transfers.erase(found);
+    resumeHeldBack();
 }
 
 void Fetcher::abort()

@@ -21,8 +21,14 @@
 // http or https addresses. It fails on a network error, any other status, a body whose framing
 // is broken (a Content-Length that cannot be read or that disagrees with itself or with the
 // body, a bad chunk, both chunks and a length, an encoded body), a body over the size cap, or a
-// body slower than 1 KB in the transfer time-out. Transient failures (a refused or dropped
-// connection, a stall, status 408, 429, 500, 502, 503 or 504) are tried again after a pause.
+// stall: less than 1 KB arrived in the last transfer time-out, however slowly the rest came.
+// Transient failures (a refused or dropped connection, a stall, status 408, 429, 500, 502, 503
+// or 504) are tried again after a pause.
+//
+// Memory is bounded whatever servers send and however many fetches run: each body is capped,
+// and bodies not yet taken hold at most kMaxBytesHeld between them. A fetch that would pass it
+// is held back (its connection not read) until bodies are taken; the one the caller waits for
+// is never held back.
 class Fetcher final : public QObject
 {
     Q_OBJECT
@@ -34,7 +40,10 @@ public:
     // Far above any card file, and low enough that the answers of every connection at once stay
     // a small part of the memory of a small laptop.
     static constexpr qint64 kDefaultMaxBodySize = qint64(8) << 20;
+    static constexpr qint64 kMaxBytesHeld = qint64(32) << 20;
     static constexpr int kMaxRedirects = 10;
+    // A transfer stalls when less than this arrived in the last transfer time-out.
+    static constexpr qint64 kStallBytes = 1024;
 
     explicit Fetcher(QObject* parent = nullptr);
     ~Fetcher() override;
@@ -49,7 +58,8 @@ public:
     void discard(Id id);
     // start() and take() in one.
     Result<QByteArray> fetch(const QString& url) { return take(start(url)); }
-    // Bytes of bodies held: arrived, or arriving, and not yet taken.
+    // Bytes of bodies held: arrived, or arriving, and not yet taken. Past kMaxBytesHeld only by
+    // the body being waited for.
     qint64 bytesHeld() const { return m_bytesHeld; }
 
     // Ends every fetch under way; each fails and nothing of it is returned.
@@ -78,6 +88,9 @@ private:
     // Moves every transfer on whose socket something is ready, without waiting.
     void serviceSockets();
     void collectFinished();
+    void resume(Transfer& transfer);
+    // Lets held-back fetches go on, first started first, while the bodies' budget allows.
+    void resumeHeldBack();
     void begin(Transfer& transfer);
     void complete(Transfer& transfer, int code);
     // Why the try failed, in plain words; transient says whether another try may succeed.
@@ -99,6 +112,7 @@ private:
     QHash<QString, QString> m_proxies;
     Id m_nextId = 1;
     qint64 m_bytesHeld = 0;
+    Id m_awaited = 0; // the fetch take() waits for
     std::chrono::seconds m_transferTimeout = kDefaultTransferTimeout;
     qint64 m_maxBodySize = kDefaultMaxBodySize;
     QList<std::chrono::milliseconds> m_retryDelays{std::chrono::seconds(1), std::chrono::seconds(2),
