@@ -22,6 +22,7 @@ int main(int argc, char* argv[])
     Form1 window(QStringLiteral(KX_ASSET_SERVER_ORIGIN), QStringLiteral(KX_INFO_SERVICE_ORIGIN));
     if (commandLine.connections > 0)
         window.setConnections(commandLine.connections);
+    window.setCheckPictures(commandLine.checkPictures);
     window.show();
     return application.exec();
 }

@@ -8,6 +8,7 @@
 struct CommandLine
 {
     int connections = 0; // 0: the default
+    bool checkPictures = false;
     // Set when the program is to exit at once with this code (after --help, --version, or a
     // command line it cannot read); the text is what it prints.
     std::optional<int> exitCode;

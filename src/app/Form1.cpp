@@ -102,7 +102,9 @@ void Form1::Command1_Click()
 {
     m_running = true;
     RunLog log;
-    RunContext run{this, *ui, m_state, log, *m_fetches, *m_progress, m_origins, m_closeRequested};
+    RunContext run{this,           *ui,         m_state,   log,
+                   *m_fetches,     *m_progress, m_origins, m_closeRequested,
+                   m_checkPictures};
     ::Command1_Click(run);
     m_running = false;
     if (m_closeRequested)

@@ -26,6 +26,9 @@ public:
     bool isRunning() const { return m_running; }
     // Requests in flight at once to the asset server during a run; 1 fetches one at a time.
     void setConnections(int connections);
+    // In "Only Missing Files" mode, pictures that pass their size rule are read, and fetched
+    // again when they are not whole.
+    void setCheckPictures(bool check) { m_checkPictures = check; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -45,5 +48,6 @@ private:
     std::unique_ptr<FetchAhead> m_fetches;
     std::unique_ptr<RunProgress> m_progress;
     bool m_running = false;
+    bool m_checkPictures = false;
     bool m_closeRequested = false;
 };

@@ -37,12 +37,24 @@ double sizeOnDisk(const QString& path)
     return length ? double(length.value()) : 0;
 }
 
-// Overwrite mode, or the kind's size rule. Both are always evaluated.
-bool fetchesNow(const Ui::Form1& ui, const AssetKind& kind, double dSize)
+// A picture on disk that is not whole. One too large to read is not judged: no answer that
+// could replace it would be taken either; nor is one that cannot be read.
+bool isDamagedPicture(const QString& path, double size)
+{
+    if (size > double(Fetcher::kDefaultMaxBodySize))
+        return false;
+    const Result<QByteArray> bytes = readWholeFile(path, Fetcher::kDefaultMaxBodySize);
+    return bytes && !wholePictureFault(bytes.value()).isEmpty();
+}
+
+// Overwrite mode, or the kind's size rule (both are always evaluated), or, where asked for, a
+// picture that passes its size rule but is not whole.
+bool fetchesNow(const RunContext& run, const AssetKind& kind, const QString& path, double dSize)
 {
     const bool sizeRuleHolds = kind.sizeRuleFetches(dSize);
-    const bool overwrite = ui.oHow_1->isChecked();
-    return overwrite || sizeRuleHolds;
+    const bool overwrite = run.ui.oHow_1->isChecked();
+    return overwrite || sizeRuleHolds ||
+           (run.checkPictures && kind.picturesOnly && isDamagedPicture(path, dSize));
 }
 
 // Where a card's files come from and where they go.
@@ -80,7 +92,7 @@ public:
     {
         if (Status probed = probe(kind); !probed)
             return probed;
-        if (!fetchesNow(m_ui, kind, dSize))
+        if (!fetchesNow(m_run, kind, sLocalFile, dSize))
             return {};
         for (const AssetDownload& download : kind.downloads) {
             if (Status stored = fetchAndStore(kind, download); !stored)
@@ -184,8 +196,10 @@ QList<PredictedFetch> predictedFetches(const RunContext& run, const QString& car
     const CardNames names(run, card);
     QList<PredictedFetch> fetches;
     for (const AssetKind& kind : assetKinds()) {
-        if (checkValue(run.ui.*kind.box) != kTicked ||
-            !fetchesNow(run.ui, kind, sizeOnDisk(names.localPath(kind.probeSuffix))))
+        if (checkValue(run.ui.*kind.box) != kTicked)
+            continue;
+        const QString path = names.localPath(kind.probeSuffix);
+        if (!fetchesNow(run, kind, path, sizeOnDisk(path)))
             continue;
         for (const AssetDownload& download : kind.downloads)
             fetches.append(

@@ -92,6 +92,43 @@ TextFile::~TextFile()
     (void)close();
 }
 
+namespace {
+
+// What is left of the file, or its first maxBytes.
+Result<QByteArray> readUpTo(qintptr handle, qsizetype maxBytes)
+{
+    QByteArray bytes;
+    qsizetype filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) {
+            if (filled == maxBytes)
+                break;
+            bytes.resize(std::min(maxBytes, std::max<qsizetype>(qsizetype(64) << 10, 2 * filled)));
+        }
+        const Result<qsizetype> count =
+            readFromFile(handle, bytes.data() + filled, bytes.size() - filled);
+        if (!count)
+            return Result<QByteArray>::failure(count.error());
+        if (count.value() == 0)
+            break;
+        filled += count.value();
+    }
+    bytes.truncate(filled);
+    return bytes;
+}
+
+} // namespace
+
+Result<QByteArray> readWholeFile(const QString& path, qsizetype maxBytes)
+{
+    const Result<qintptr> handle = openTextFile(path, false);
+    if (!handle)
+        return Result<QByteArray>::failure(handle.error());
+    Result<QByteArray> bytes = readUpTo(handle.value(), maxBytes);
+    (void)closeFile(handle.value());
+    return bytes;
+}
+
 Status TextFile::open(const QString& path, Mode mode)
 {
     (void)close();
@@ -100,20 +137,12 @@ Status TextFile::open(const QString& path, Mode mode)
         return Status::failure(handle.error());
     m_handle = handle.value();
     if (mode == Mode::Input) {
-        m_input.resize(kMaxTextFileRead);
-        qsizetype filled = 0;
-        while (filled < m_input.size()) {
-            const Result<qsizetype> count =
-                readFromFile(m_handle, m_input.data() + filled, m_input.size() - filled);
-            if (!count) {
-                (void)close();
-                return Status::failure(count.error());
-            }
-            if (count.value() == 0)
-                break;
-            filled += count.value();
+        Result<QByteArray> input = readUpTo(m_handle, kMaxTextFileRead);
+        if (!input) {
+            (void)close();
+            return Status::failure(input.error());
         }
-        m_input.truncate(filled);
+        m_input = std::move(input).value();
         m_inputPosition = 0;
     }
     return {};

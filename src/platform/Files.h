@@ -34,6 +34,10 @@ Result<QList<FolderEntry>> listFolder(const QString& folder);
 // The length of a file in bytes; fails for a missing entry or anything but a file.
 Result<qint64> fileLength(const QString& path);
 
+// The bytes of a regular file, at most maxBytes of them; a pipe, device or folder in its place
+// is refused without waiting on it.
+Result<QByteArray> readWholeFile(const QString& path, qsizetype maxBytes);
+
 // Replaces the file's whole content with the bytes, or leaves the former file as it was.
 // Never creates a folder, refuses a target that is read-only, and never writes through a link:
 // a link in the file's place is replaced by the file.

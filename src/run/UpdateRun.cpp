@@ -95,6 +95,10 @@ Status updateOneCard(RunContext& run)
 {
     showHeldUpdates(); // the card the walk showed last is the one read here
     const QString sCard = trimSpaces(run.ui.Text3->text());
+    // An empty name would have the servers' answers stored in the data folder itself.
+    if (sCard.isEmpty())
+        return Status::failure(
+            QStringLiteral("no card is named: type the name of a card folder, such as a0001"));
     if (!isCardFolderName(sCard))
         return Status::failure(QStringLiteral("%1 is not a card folder name").arg(sCard));
     run.progress.addCards(1);

@@ -24,6 +24,8 @@ struct RunContext
     Origins origins;
     // Set when the user closes the window during the run; the run then stops at once.
     const bool& stopRequested;
+    // Pictures that pass their size rule are read and fetched again when not whole.
+    bool checkPictures = false;
     // Part files left by a killed store are looked for in every card folder as it is visited.
     bool removeLeftoversOnVisit = false;
 };

@@ -1,3 +1,4 @@
+#include "Pictures.h"
 #include "SampleCardServer.h"
 #include "SampleCollection.h"
 #include "TestSupport.h"
@@ -27,6 +28,7 @@ private slots:
     void logBlockIsExactToTheByte();
     void onlyWholePicturesReplacePictures_data();
     void onlyWholePicturesReplacePictures();
+    void checkingPicturesFetchesDamagedOnesAgain();
 
 private:
     QString local(const QString& suffix) const { return m_work->file("a0001/a0001" + suffix); }
@@ -101,43 +103,95 @@ void tst_UpdateCard::sizeRulesDecideInOnlyMissingMode()
 
 void tst_UpdateCard::onlyWholePicturesReplacePictures_data()
 {
+    using namespace pictures;
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QByteArray>("served");
-    QTest::addColumn<QString>("failure"); // empty: stored as served
-    const QByteArray jpeg = toBytes(sample::assetBody("a0001", "c.jpg"));
-    const QByteArray png = toBytes(sample::assetBody("a0001", "_full.png"));
-    const QByteArray bmp = toBytes(sample::assetBody("a0001", "d.bmp"));
-    const QByteArray gif = QByteArray("GIF89a\x01\0\x01\0\0\0\0;", 14);
-    const QByteArray page = "<html><body>Error: database is down</body></html>";
-    const auto row = [](const char* name, const char* suffix, const QByteArray& served,
-                        const QString& failure) {
-        QTest::newRow(name) << suffix << served << failure;
+    QTest::addColumn<QString>("failure"); // what follows "(N bytes"; null: stored as served
+
+    const auto stored = [](const char* name, const char* suffix, const QByteArray& picture) {
+        QTest::newRow(name) << suffix << picture << QString();
     };
-    row("JPEG", "c.jpg", jpeg, "");
-    row("PNG as .jpg", "c.jpg", png, "");
-    row("GIF as .png", "_full.png", gif, "");
-    row("BMP", "d.bmp", bmp, "");
-    row("error page", "c.jpg", page,
-        "the answer is not a whole picture (49 bytes, begins with \"<html><body>Erro\")");
-    row("empty picture", "_full.png", "", "the answer is not a whole picture (0 bytes)");
-    row("JPEG cut short", "c.jpg", jpeg.left(3000),
-        "the answer is not a whole picture (3000 bytes, a JPEG cut short)");
-    row("PNG cut short", "_full.png", png.chopped(1),
-        QString("the answer is not a whole picture (%1 bytes, a PNG cut short)")
-            .arg(png.size() - 1));
-    row("BMP cut short", "d.bmp", bmp.chopped(1),
-        QString("the answer is not a whole picture (%1 bytes, a BMP cut short)")
-            .arg(bmp.size() - 1));
-    QByteArray huge = bmp;
+    const auto refused = [](const QString& name, const char* suffix, const QByteArray& served,
+                            const QString& failure) {
+        QTest::newRow(qPrintable(name)) << suffix << served << failure;
+    };
+    // Each picture is stored as served, and refused when cut at half.
+    const auto picture = [&](const char* name, const char* suffix, const QByteArray& bytes,
+                             const char* format) {
+        stored(name, suffix, bytes);
+        refused(QString("%1, cut at half").arg(name), suffix, bytes.left(bytes.size() / 2),
+                QString(", a %1 cut short").arg(format));
+    };
+
+    const QByteArray jpeg = written(drawn(40, 30), "JPG");
+    qsizetype thumbnailEnd = 0;
+    const QByteArray exifJpeg = withThumbnail(jpeg, thumbnailEnd);
+    picture("baseline JPEG", "c.jpg", jpeg, "JPEG");
+    picture("progressive JPEG", "c.jpg", written(drawn(40, 30), "JPG", true), "JPEG");
+    picture("JPEG with an EXIF thumbnail", "c.jpg", exifJpeg, "JPEG");
+    stored("JPEG with a phone's trailer", "c.jpg", jpeg + "SEFH" + QByteArray(300, 'x') + "SEFT");
+    stored("JPEG with a motion photo", "c.jpg",
+           jpeg +
+               QByteArray("\0\0\0\x18"
+                          "ftypmp42",
+                          12) +
+               QByteArray(20000, 'v'));
+    stored("JPEG padded with zeros", "c.jpg", jpeg + QByteArray(100, '\0'));
+    stored("JPEG padded with FF", "c.jpg", jpeg + QByteArray(64, '\xFF'));
+    refused("JPEG cut after its thumbnail", "c.jpg", exifJpeg.left(thumbnailEnd),
+            ", a JPEG cut short");
+    refused("JPEG markers alone", "c.jpg", "\xFF\xD8\xFF\xD9", ", a damaged JPEG");
+
+    const QByteArray png = written(drawn(40, 30), "PNG");
+    picture("interlaced PNG", "_full.png", interlaced(png), "PNG");
+    picture("16-bit PNG as .jpg", "c.jpg", written(drawn(8, 6, QImage::Format_RGBA64), "PNG"),
+            "PNG");
+    picture("PNG with text after its pixels", "_full.png",
+            beforeEnd(png, pngChunk("tEXt", QByteArray("Comment\0after the pixels", 24))), "PNG");
+    stored("PNG and a line end", "_full.png", png + "\n");
+    stored("PNG and data after IEND", "_full.png", png + QByteArray(3000, 'd'));
+
+    const QByteArray masks16("\0\xF8\0\0\xE0\x07\0\0\x1F\0\0\0", 12);
+    const QByteArray masks32("\0\0\xFF\0\0\xFF\0\0\xFF\0\0\0", 12);
+    const QByteArray palette(256 * 4, '\x7F');
+    // A run of four pixels, a line end, four pixels as they are, the end of the bitmap.
+    const QByteArray runs("\x04\x01\0\0\0\x04\x01\0\x01\0\0\x01", 12);
+    picture("BMP, core header", "d.bmp", bmp(12, 2, 24, 0, {}, QByteArray(24, 'p')), "BMP");
+    picture("BMP, 40-byte header", "d.bmp", written(drawn(40, 30), "BMP"), "BMP");
+    picture("BMP, V5 header", "d.bmp", bmp(124, 2, 32, 3, {}, QByteArray(32, 'p')), "BMP");
+    picture("BMP, top-down", "d.bmp", bmp(40, -2, 24, 0, {}, QByteArray(24, 'p')), "BMP");
+    picture("BMP, 16-bit bit-fields", "d.bmp", bmp(40, 2, 16, 3, masks16, QByteArray(16, 'p')),
+            "BMP");
+    picture("BMP, 32-bit bit-fields", "d.bmp", bmp(40, 2, 32, 3, masks32, QByteArray(32, 'p')),
+            "BMP");
+    picture("BMP, RLE8", "d.bmp", bmp(40, 2, 8, 1, palette, runs), "BMP");
+    picture("BMP, 1-bit", "d.bmp", written(drawn(40, 30, QImage::Format_Mono), "BMP"), "BMP");
+    refused("RLE BMP without pixels", "d.bmp", bmp(40, 2, 8, 1, palette, {}), ", a BMP cut short");
+    QByteArray huge = written(drawn(40, 30), "BMP");
     for (const int at : {18, 22}) // width and height of 2^31 - 1 pixels
         huge.replace(at, 4, QByteArray("\xFF\xFF\xFF\x7F", 4));
-    row("BMP of absurd size", "d.bmp", huge,
-        QString("the answer is not a whole picture (%1 bytes, a BMP cut short)").arg(bmp.size()));
-    row("GIF cut short", "_full.png", gif.chopped(1),
-        "the answer is not a whole picture (13 bytes, a GIF cut short)");
-    row("binary", "c.jpg", QByteArray("\0\x01\r\n", 4),
-        "the answer is not a whole picture (4 bytes, begins with \"\\x00\\x01\\x0D\\x0A\")");
-    row("info files as served", ".inf", "", "");
+    refused("BMP of absurd size", "d.bmp", huge, ", a BMP cut short");
+
+    // Pixels as raw bytes, among them the trailer's ";" (0x3B).
+    QByteArray pixels;
+    for (int i = 0; i < 600; ++i)
+        pixels += char(i * 7);
+    const QByteArray frame = QByteArray("\x21\xF9\x04\x04\x0A\0\0\0", 8) + gifImage(pixels);
+    const QByteArray animated =
+        gif("GIF89a", QByteArray("\x21\xFF\x0BNETSCAPE2.0\x03\x01\0\0\0", 19) + frame + frame);
+    picture("GIF87a as .jpg", "c.jpg", gif("GIF87a", gifImage(pixels)), "GIF");
+    picture("animated GIF89a", "_full.png", animated, "GIF");
+    stored("GIF padded with zeros", "_full.png", animated + QByteArray(100, '\0'));
+    refused("GIF cut after a ; in its pixels", "_full.png",
+            animated.left(animated.indexOf(';', animated.indexOf("\x2C")) + 1),
+            ", a GIF cut short");
+
+    refused("HTML page", "c.jpg", "<html><body>Error: database is down</body></html>",
+            ", begins with \"<html><body>Erro\"");
+    refused("empty picture", "_full.png", "", "");
+    refused("binary", "c.jpg", QByteArray("\0\x01\r\n", 4),
+            ", begins with \"\\x00\\x01\\x0D\\x0A\"");
+    stored("info files as served", ".inf", "");
 }
 
 void tst_UpdateCard::onlyWholePicturesReplacePictures()
@@ -160,10 +214,34 @@ void tst_UpdateCard::onlyWholePicturesReplacePictures()
     const QString url =
         QString::fromStdString(m_server->origin() + assetPath(suffix.toStdString()));
     QCOMPARE(m_driver->text("Text2"),
-             failure.isEmpty() ? "DONE !"
-                               : "Update stopped: could not get " + url + ": " + failure);
-    QCOMPARE(readBytes(this->local(local)), failure.isEmpty() ? served : QByteArray("former"));
+             failure.isNull() ? QString("DONE !")
+                              : QString("Update stopped: could not get %1: the answer is not a "
+                                        "whole picture (%2 bytes%3)")
+                                    .arg(url)
+                                    .arg(served.size())
+                                    .arg(failure));
+    QCOMPARE(readBytes(this->local(local)), failure.isNull() ? served : QByteArray("former"));
     QVERIFY(!logLines().join('\n').contains(".xml"));
+}
+
+void tst_UpdateCard::checkingPicturesFetchesDamagedOnesAgain()
+{
+    // Both pictures pass their size rules; only the PNG is whole.
+    const QByteArray jpeg = servedBytes("a0001c.jpg");
+    writeBytes(local("c.jpg"), jpeg.chopped(2));
+    writeBytes(local("_full.png"), servedBytes("a0001_full.png"));
+    QVERIFY(jpeg.size() - 2 >= 12000);
+    for (const bool check : {false, true}) {
+        m_server->clearRequests();
+        m_driver->window().setCheckPictures(check);
+        m_driver->prepare(m_work->path(), {"cbCI", "cbCP"});
+        m_driver->runOneCard("a0001");
+        QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
+        QCOMPARE(m_server->targets(),
+                 check ? std::vector<std::string>{assetPath("c.jpg")} : std::vector<std::string>{});
+        m_driver->pressReset();
+    }
+    QCOMPARE(readBytes(local("c.jpg")), jpeg);
 }
 
 void tst_UpdateCard::logBlockIsExactToTheByte()
@@ -181,8 +259,10 @@ void tst_UpdateCard::logBlockIsExactToTheByte()
     m_driver->type("tKEY", " K&=y ");
     m_driver->type("tUSERNAME", " a user ");
     m_driver->prepare(m_work->path(), kAssetBoxes);
+    m_driver->type("tDATA", m_work->path()); // without its final separator: the run adds it
     m_driver->runOneCard("  a0001 ");
     QCOMPARE(m_driver->text("Text3"), QString("a0001"));
+    QCOMPARE(m_driver->text("tDATA"), m_work->path() + "\\");
 
     const QString data = m_work->path() + "\\a0001\\a0001";
     const QString assets = QString::fromStdString(m_server->origin() + assetPath(""));

@@ -89,6 +89,9 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()
     for (const char* name : {"..", "..\\..", ".", "a/b", "x\\a0001", "nul.txt", "COM1", "a0001.",
                              "a0001:x", "a<01>", "a|b", "a0?01"})
         QTest::addRow("%s", name) << name << QString("%1 is not a card folder name").arg(name);
+    QTest::newRow("spaces only")
+        << "   "
+        << "no card is named: type the name of a card folder, such as a0001";
     QTest::newRow("locked") << ""
                             << "another update of this data folder is running";
     QTest::newRow("lock is a pipe") << ""
