@@ -47,14 +47,23 @@ bool isDamagedPicture(const QString& path, double size)
     return bytes && !wholePictureFault(bytes.value()).isEmpty();
 }
 
+// Whether a picture's bytes are read, besides its size, to decide.
+enum class Judging
+{
+    BySize,
+    ByBytesAsAsked // where the run checks pictures
+};
+
 // Overwrite mode, or the kind's size rule (both are always evaluated), or, where asked for, a
 // picture that passes its size rule but is not whole.
-bool fetchesNow(const RunContext& run, const AssetKind& kind, const QString& path, double dSize)
+bool fetchesNow(const RunContext& run, const AssetKind& kind, const QString& path, double dSize,
+                Judging judging)
 {
     const bool sizeRuleHolds = kind.sizeRuleFetches(dSize);
     const bool overwrite = run.ui.oHow_1->isChecked();
     return overwrite || sizeRuleHolds ||
-           (run.checkPictures && kind.picturesOnly && isDamagedPicture(path, dSize));
+           (judging == Judging::ByBytesAsAsked && run.checkPictures && kind.picturesOnly &&
+            isDamagedPicture(path, dSize));
 }
 
 // Where a card's files come from and where they go.
@@ -92,7 +101,7 @@ public:
     {
         if (Status probed = probe(kind); !probed)
             return probed;
-        if (!fetchesNow(m_run, kind, sLocalFile, dSize))
+        if (!fetchesNow(m_run, kind, sLocalFile, dSize, Judging::ByBytesAsAsked))
             return {};
         for (const AssetDownload& download : kind.downloads) {
             if (Status stored = fetchAndStore(kind, download); !stored)
@@ -198,8 +207,10 @@ QList<PredictedFetch> predictedFetches(const RunContext& run, const QString& car
     for (const AssetKind& kind : assetKinds()) {
         if (checkValue(run.ui.*kind.box) != kTicked)
             continue;
+        // Pictures are not read here: damaged ones are rare, and are fetched when the run
+        // reaches them, so each picture is read once.
         const QString path = names.localPath(kind.probeSuffix);
-        if (!fetchesNow(run, kind, path, sizeOnDisk(path)))
+        if (!fetchesNow(run, kind, path, sizeOnDisk(path), Judging::BySize))
             continue;
         for (const AssetDownload& download : kind.downloads)
             fetches.append(

@@ -136,22 +136,42 @@ Walk walkJpeg(Reader reader)
 
 // --- PNG ---
 
-constexpr std::array<std::uint32_t, 256> kCrcTable = [] {
-    std::array<std::uint32_t, 256> table{};
+// CRC-32 eight bytes at a time ("slicing by 8"): table k gives a byte's CRC after k more zero
+// bytes. A byte at a time, the check would cost more than the store it guards.
+constexpr auto kCrcTables = [] {
+    std::array<std::array<std::uint32_t, 256>, 8> tables{};
     for (std::uint32_t n = 0; n < 256; ++n) {
         std::uint32_t c = n;
         for (int bit = 0; bit < 8; ++bit)
             c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-        table[n] = c;
+        tables[0][n] = c;
     }
-    return table;
+    for (std::size_t k = 1; k < tables.size(); ++k) {
+        for (std::size_t n = 0; n < 256; ++n)
+            tables[k][n] = (tables[k - 1][n] >> 8) ^ tables[0][tables[k - 1][n] & 0xFFu];
+    }
+    return tables;
 }();
 
 std::uint32_t crc32Of(QByteArrayView bytes)
 {
+    const auto& t = kCrcTables;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const auto word = [](const std::uint8_t* at) {
+        return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 | std::uint32_t(at[2]) << 16 |
+               std::uint32_t(at[3]) << 24;
+    };
     std::uint32_t crc = 0xFFFFFFFFu;
-    for (const char c : bytes)
-        crc = kCrcTable[(crc ^ std::uint8_t(c)) & 0xFFu] ^ (crc >> 8);
+    qsizetype left = bytes.size();
+    for (; left >= 8; left -= 8, data += 8) {
+        const std::uint32_t low = word(data) ^ crc;
+        const std::uint32_t high = word(data + 4);
+        crc = t[7][low & 0xFFu] ^ t[6][(low >> 8) & 0xFFu] ^ t[5][(low >> 16) & 0xFFu] ^
+              t[4][low >> 24] ^ t[3][high & 0xFFu] ^ t[2][(high >> 8) & 0xFFu] ^
+              t[1][(high >> 16) & 0xFFu] ^ t[0][high >> 24];
+    }
+    for (; left > 0; --left, ++data)
+        crc = t[0][(crc ^ *data) & 0xFFu] ^ (crc >> 8);
     return ~crc;
 }
 

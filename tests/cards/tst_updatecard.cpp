@@ -148,6 +148,9 @@ void tst_UpdateCard::onlyWholePicturesReplacePictures_data()
             "PNG");
     picture("PNG with text after its pixels", "_full.png",
             beforeEnd(png, pngChunk("tEXt", QByteArray("Comment\0after the pixels", 24))), "PNG");
+    QByteArray wrongCrc = png;
+    wrongCrc[32] = char(wrongCrc[32] ^ 1); // the header chunk's CRC
+    refused("PNG with a wrong CRC", "_full.png", wrongCrc, ", a damaged PNG");
     stored("PNG and a line end", "_full.png", png + "\n");
     stored("PNG and data after IEND", "_full.png", png + QByteArray(3000, 'd'));
 
