@@ -2,8 +2,12 @@
 
 #include "platform/FilesPrivate.h"
 
+#include "platform/Clock.h"
+
+#include <QCoreApplication>
 #include <QDir>
-#include <QLockFile>
+#include <QRegularExpression>
+#include <QSysInfo>
 
 #include <algorithm>
 
@@ -27,6 +31,17 @@ bool matchesPattern(const QString& name, const QString& pattern)
     return true;
 }
 
+QString plainSystemMessage(const QString& message)
+{
+    static const QRegularExpression placeHolder(QStringLiteral("%[0-9!a-z]+!?|%%"));
+    QString plain = QString(message).remove(placeHolder).simplified();
+    plain.replace(QStringLiteral(" ."), QStringLiteral("."));
+    plain.replace(QStringLiteral(" ,"), QStringLiteral(","));
+    if (plain.endsWith(u'.'))
+        plain.chop(1);
+    return plain;
+}
+
 void sortByName(QList<FolderEntry>& entries)
 {
     std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
@@ -46,28 +61,63 @@ void removeLeftoverParts(const QString& folder)
     }
 }
 
-FolderLock::FolderLock() = default;
-FolderLock::~FolderLock() = default;
+namespace {
+
+// What a holder writes into its lock file: its process, the program, its computer (the lines
+// Qt's QLockFile writes, which former versions used) and the time it took it.
+QByteArray lockHolder()
+{
+    return QStringLiteral("%1\nkx-card-updater\n%2\n%3\n")
+        .arg(QCoreApplication::applicationPid())
+        .arg(QSysInfo::machineHostName(), Clock::stamp())
+        .toUtf8();
+}
+
+QString heldReason(const QString& path, const QByteArray& holder)
+{
+    const QStringList lines = QString::fromUtf8(holder).split(u'\n');
+    const QString host = lines.value(2).trimmed();
+    const QString since = lines.value(3).trimmed();
+    QString reason = QStringLiteral("another update of this data folder is running");
+    if (!host.isEmpty())
+        reason += QStringLiteral(", on %1 since %2").arg(host, since);
+    return reason + QStringLiteral(": wait for it to end (a copy that was stopped, or whose "
+                                   "computer went off, lets go within minutes; if it does not, "
+                                   "remove %1)")
+                        .arg(path);
+}
+
+} // namespace
+
+FolderLock::~FolderLock()
+{
+    if (isHeld())
+        releaseLockFile(m_handle, m_path);
+}
 
 Status FolderLock::lock(const QString& folder)
 {
-    const QString path = folder + QStringLiteral("\\.kx-update.lock");
-    // Looked at without following a link: QLockFile reads what it finds there, and reading a
-    // pipe would wait for ever.
+    const QString path =
+        (folder.endsWith(u'\\') ? folder : folder + u'\\') + QLatin1String(kFileName);
+    // Looked at without following a link: a pipe in its place would hold the program up.
     const EntryKind existing = entryKindOf(path);
     if (existing != EntryKind::Missing && existing != EntryKind::RegularFile)
         return Status::failure(
             QStringLiteral("could not lock %1: it is not a regular file").arg(folder));
-    auto lock = std::make_unique<QLockFile>(nativePath(path));
-    lock->setStaleLockTime(0); // only a lock whose copy is gone is stale, however old
-    if (lock->tryLock(0)) {
-        m_lock = std::move(lock);
-        m_tookOver = existing == EntryKind::RegularFile;
+    const LockFileAttempt attempt = takeLockFile(path, lockHolder());
+    switch (attempt.outcome) {
+    case LockFileAttempt::Taken:
+    case LockFileAttempt::TakenOver:
+        m_handle = attempt.handle;
+        m_path = path;
+        m_tookOver = attempt.outcome == LockFileAttempt::TakenOver;
         return {};
+    case LockFileAttempt::Held:
+        return Status::failure(heldReason(path, attempt.holder));
+    case LockFileAttempt::Unavailable:
+        break;
     }
-    if (lock->error() != QLockFile::LockFailedError)
-        return {};
-    return Status::failure(QStringLiteral("another update of this data folder is running"));
+    return {};
 }
 
 bool fitsTextFile(const QString& text)

@@ -9,8 +9,6 @@
 
 #include <memory>
 
-class QLockFile;
-
 // File system services. Paths are written with "\" as separator everywhere in the program;
 // on systems whose separator is "/" every "\" is read as "/".
 
@@ -49,26 +47,33 @@ void removeLeftoverParts(const QString& folder);
 // A file-size limit makes a write fail instead of ending the program.
 void failWritesPastFileSizeLimit();
 
-// Keeps other copies of the program out of a folder while it is held; a lock left by a copy
-// that was killed is taken over.
+// Keeps other copies of the program out of a folder while it is held, on this computer or on
+// another that shares the folder. The lock is a file that the holder keeps open for the whole
+// run (on Windows without letting anyone else write or delete it, elsewhere under flock()), so
+// the system itself tells whether its holder still runs: a lock file that no running copy
+// holds, such as one left by a killed copy or a computer that went off, is taken over.
 class FolderLock
 {
 public:
-    FolderLock();
+    static constexpr const char* kFileName = ".kx-update.lock";
+
+    FolderLock() = default;
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    // Fails only when another running copy holds the folder; a folder where no lock can be
-    // made (missing, read-only) is not locked, since nothing can be written there either.
+    // Fails only when another running copy holds the folder, saying which computer runs it and
+    // since when; a folder where no lock can be made (missing, read-only) is not locked, since
+    // nothing can be written there either.
     Status lock(const QString& folder);
     // Whether the folder is held; false where no lock could be made.
-    bool isHeld() const { return m_lock != nullptr; }
+    bool isHeld() const { return m_handle != -1; }
     // Whether the lock was left by a copy that was killed: it may have left part files.
     bool tookOverStaleLock() const { return m_tookOver; }
 
 private:
-    std::unique_ptr<QLockFile> m_lock;
+    qintptr m_handle = -1; // the system's file descriptor or handle
+    QString m_path;
     bool m_tookOver = false;
 };
 

@@ -20,6 +20,37 @@ EntryKind entryKindOf(const QString& path);
 // Removes the file if it can; a failure is of no consequence to the caller.
 void removeFileQuietly(const QString& path);
 
+// A system's message as one plain sentence: its line breaks and the places left for values it
+// was not given ("%1") taken out, no full stop at the end.
+QString plainSystemMessage(const QString& message);
+
+// Windows: whether a reparse point with this tag leads to another place, as a symbolic link or
+// a junction does (a name surrogate). Other reparse points, such as the placeholders of cloud
+// files (OneDrive and other sync clients) and deduplicated files, are ordinary files and
+// folders.
+bool reparseTagIsLink(quint32 tag);
+
+// What taking a lock file came to.
+struct LockFileAttempt
+{
+    enum Outcome
+    {
+        Taken,     // made afresh
+        TakenOver, // left by a copy that no longer runs
+        Held,      // a running copy holds it; holder is what it wrote
+        Unavailable
+    };
+    Outcome outcome = Unavailable;
+    qintptr handle = -1;
+    QByteArray holder;
+};
+
+// Takes the lock file at the path and holds it until releaseLockFile, with the bytes written
+// into it.
+LockFileAttempt takeLockFile(const QString& path, const QByteArray& holder);
+// Removes the lock file while still holding it, then lets it go.
+void releaseLockFile(qintptr handle, const QString& path);
+
 // Sorts a folder's entries by name, case ignored, the order a file manager shows.
 void sortByName(QList<FolderEntry>& entries);
 

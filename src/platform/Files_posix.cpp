@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -225,4 +226,54 @@ Status closeFile(qintptr handle)
     if (::close(int(handle)) != 0)
         return Status::failure(systemError(errno));
     return {};
+}
+
+LockFileAttempt takeLockFile(const QString& path, const QByteArray& holder)
+{
+    const QByteArray native = encodedPath(path);
+    // A holder removes the file while it still holds it, so a lock taken on a file that is no
+    // longer at the path is no lock: then it is tried again.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const int fd =
+            ::open(native.constData(),
+                   O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0644);
+        if (fd < 0)
+            return {};
+        struct stat opened = {};
+        struct stat atPath = {};
+        if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+            ::close(fd);
+            return {};
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            LockFileAttempt held{LockFileAttempt::Held, -1, QByteArray(4096, '\0')};
+            const ssize_t count =
+                errno == EWOULDBLOCK ? ::pread(fd, held.holder.data(), 4096, 0) : -1;
+            ::close(fd);
+            if (count < 0)
+                return {};
+            held.holder.truncate(count);
+            return held;
+        }
+        if (::lstat(native.constData(), &atPath) != 0 || atPath.st_ino != opened.st_ino ||
+            atPath.st_dev != opened.st_dev) {
+            ::close(fd);
+            continue;
+        }
+        const bool leftBehind = opened.st_size > 0;
+        if (::ftruncate(fd, 0) != 0 ||
+            ::pwrite(fd, holder.constData(), size_t(holder.size()), 0) != holder.size()) {
+            ::unlink(native.constData());
+            ::close(fd);
+            return {};
+        }
+        return {leftBehind ? LockFileAttempt::TakenOver : LockFileAttempt::Taken, qintptr(fd), {}};
+    }
+    return {};
+}
+
+void releaseLockFile(qintptr handle, const QString& path)
+{
+    ::unlink(encodedPath(path).constData());
+    ::close(int(handle));
 }

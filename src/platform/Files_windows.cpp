@@ -21,12 +21,10 @@ QString systemError(DWORD error)
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    QString message = length ? QString::fromWCharArray(text, int(length)).trimmed()
-                             : QStringLiteral("system error %1").arg(error);
+    const QString message =
+        length ? plainSystemMessage(QString::fromWCharArray(text, int(length))) : QString();
     ::LocalFree(text);
-    if (message.endsWith(u'.'))
-        message.chop(1);
-    return message;
+    return message.isEmpty() ? QStringLiteral("system error %1").arg(error) : message;
 }
 
 QString lastError()
@@ -35,13 +33,21 @@ QString lastError()
 }
 
 // The path as the wide-character calls take it at any length: absolute, after "\\?\" (or
-// "\\?\UNC\" for a network share), so that paths past 260 characters work too.
+// "\\?\UNC\" for a network share), so that paths past 260 characters work too. The system
+// leaves a path already in that form as it is, so one typed so has its doubled separators
+// folded here, as the system folds them in every other form.
 std::wstring systemPath(const QString& path)
 {
     const std::wstring given =
         QDir::toNativeSeparators(path.isEmpty() ? QStringLiteral(".") : path).toStdWString();
-    if (given.rfind(L"\\\\?\\", 0) == 0)
-        return given;
+    if (given.rfind(L"\\\\?\\", 0) == 0) {
+        std::wstring folded = given.substr(0, 4);
+        for (std::size_t i = 4; i < given.size(); ++i) {
+            if (given[i] != L'\\' || folded.back() != L'\\')
+                folded += given[i];
+        }
+        return folded;
+    }
     const DWORD needed = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
     if (needed == 0)
         return given;
@@ -54,9 +60,32 @@ std::wstring systemPath(const QString& path)
     return L"\\\\?\\" + full;
 }
 
-bool isLink(DWORD attributes)
+// What is at the path leads to another place (see reparseTagIsLink). A reparse point whose tag
+// cannot be read is taken for a link: nothing is ever written through one.
+bool isLink(const std::wstring& path, DWORD attributes)
 {
-    return attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    WIN32_FIND_DATAW found = {};
+    const HANDLE search = ::FindFirstFileW(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    ::FindClose(search);
+    return reparseTagIsLink(found.dwReserved0);
+}
+
+// Whether another program holds the file open so that it cannot be replaced now: a rename over
+// it is refused as "access denied" both then and when this user may not replace it at all.
+bool heldOpenByAnotherProgram(const std::wstring& path)
+{
+    const HANDLE file = ::CreateFileW(
+        path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(file);
+        return false;
+    }
+    return ::GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 Status writeAll(HANDLE file, const char* data, qsizetype size)
@@ -78,7 +107,7 @@ Status writeAll(HANDLE file, const char* data, qsizetype size)
 Status mayReplace(const std::wstring& target)
 {
     const DWORD former = ::GetFileAttributesW(target.c_str());
-    if (former != INVALID_FILE_ATTRIBUTES && !isLink(former)) {
+    if (former != INVALID_FILE_ATTRIBUTES && !isLink(target, former)) {
         if (former & FILE_ATTRIBUTE_DIRECTORY)
             return Status::failure(QStringLiteral("a folder has that name"));
         // Checked here rather than left to the rename: Windows refuses to replace a read-only
@@ -94,7 +123,7 @@ Status mayReplace(const std::wstring& target)
                                    ? QStringLiteral("the folder does not exist")
                                    : systemError(error));
     }
-    if (isLink(attributes)) // a symbolic link or a junction
+    if (isLink(folder, attributes)) // a symbolic link or a junction
         return Status::failure(QStringLiteral("the card folder is a link to another place"));
     return {};
 }
@@ -121,8 +150,13 @@ Status replaceWith(const std::wstring& part, const std::wstring& target)
         if (::MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
             return {};
         const DWORD error = ::GetLastError();
-        const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-                          error == ERROR_LOCK_VIOLATION;
+        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                          error == ERROR_DELETE_PENDING ||
+                          (error == ERROR_ACCESS_DENIED && heldOpenByAnotherProgram(target));
+        if (error == ERROR_ACCESS_DENIED && !held)
+            return Status::failure(QStringLiteral(
+                "access is denied: this user may not replace the file (another account may own "
+                "it)"));
         if (!held)
             return Status::failure(systemError(error));
         if (attempt == kReplaceTries)
@@ -132,6 +166,11 @@ Status replaceWith(const std::wstring& part, const std::wstring& target)
 }
 
 } // namespace
+
+bool reparseTagIsLink(quint32 tag)
+{
+    return IsReparseTagNameSurrogate(tag);
+}
 
 Result<QList<FolderEntry>> listFolder(const QString& folder)
 {
@@ -156,7 +195,9 @@ Result<QList<FolderEntry>> listFolder(const QString& folder)
         if (name == u"." || name == u"..")
             continue;
         const DWORD attributes = found.dwFileAttributes;
-        entries.append({name, (attributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink(attributes)});
+        const bool link =
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && reparseTagIsLink(found.dwReserved0);
+        entries.append({name, (attributes & FILE_ATTRIBUTE_DIRECTORY) && !link});
     } while (::FindNextFileW(search, &found));
     const DWORD error = ::GetLastError();
     ::FindClose(search);
@@ -168,11 +209,12 @@ Result<QList<FolderEntry>> listFolder(const QString& folder)
 
 Result<qint64> fileLength(const QString& path)
 {
+    const std::wstring native = systemPath(path);
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExW(systemPath(path).c_str(), GetFileExInfoStandard, &data))
+    if (!::GetFileAttributesExW(native.c_str(), GetFileExInfoStandard, &data))
         return Result<qint64>::failure(lastError());
-    if (data.dwFileAttributes &
-        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) ||
+        isLink(native, data.dwFileAttributes))
         return Result<qint64>::failure(QStringLiteral("it is not a file"));
     return (qint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
@@ -208,10 +250,11 @@ void failWritesPastFileSizeLimit()
 
 EntryKind entryKindOf(const QString& path)
 {
-    const DWORD attributes = ::GetFileAttributesW(systemPath(path).c_str());
+    const std::wstring native = systemPath(path);
+    const DWORD attributes = ::GetFileAttributesW(native.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return EntryKind::Missing;
-    if (isLink(attributes) || (attributes & FILE_ATTRIBUTE_DEVICE))
+    if (isLink(native, attributes) || (attributes & FILE_ATTRIBUTE_DEVICE))
         return EntryKind::Other;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::RegularFile;
 }
@@ -260,4 +303,57 @@ Status closeFile(qintptr handle)
     if (!::CloseHandle(reinterpret_cast<HANDLE>(handle)))
         return Status::failure(lastError());
     return {};
+}
+
+LockFileAttempt takeLockFile(const QString& path, const QByteArray& holder)
+{
+    const std::wstring native = systemPath(path);
+    // Held open for writing and deleting, others only reading: a second copy's open for
+    // writing fails as a sharing violation while this one runs, also from another computer
+    // through a share; when the holder ends, killed or not, the system closes its handle.
+    const HANDLE file = ::CreateFileW(
+        native.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (::GetLastError() != ERROR_SHARING_VIOLATION)
+            return {};
+        LockFileAttempt held{LockFileAttempt::Held, -1, {}};
+        const HANDLE reader = ::CreateFileW(native.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (reader != INVALID_HANDLE_VALUE) {
+            held.holder.resize(4096);
+            DWORD count = 0;
+            held.holder.truncate(::ReadFile(reader, held.holder.data(), 4096, &count, nullptr)
+                                     ? qsizetype(count)
+                                     : 0);
+            ::CloseHandle(reader);
+        }
+        return held;
+    }
+    const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    LARGE_INTEGER size = {};
+    const bool leftBehind = existed && ::GetFileSizeEx(file, &size) && size.QuadPart > 0;
+    FILE_END_OF_FILE_INFO empty = {};
+    Status written = ::SetFileInformationByHandle(file, FileEndOfFileInfo, &empty, sizeof(empty))
+                         ? writeAll(file, holder.constData(), holder.size())
+                         : Status::failure(lastError());
+    if (!written) {
+        releaseLockFile(reinterpret_cast<qintptr>(file), path);
+        return {};
+    }
+    return {leftBehind ? LockFileAttempt::TakenOver : LockFileAttempt::Taken,
+            reinterpret_cast<qintptr>(file),
+            {}};
+}
+
+void releaseLockFile(qintptr handle, const QString& /*path*/)
+{
+    // Marked for deletion through the handle that holds it: nobody else can have it open for
+    // writing, and it goes when the handle closes.
+    const auto file = reinterpret_cast<HANDLE>(handle);
+    FILE_DISPOSITION_INFO remove = {};
+    remove.DeleteFile = TRUE;
+    ::SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof(remove));
+    ::CloseHandle(file);
 }

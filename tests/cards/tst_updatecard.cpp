@@ -258,7 +258,7 @@ void tst_UpdateCard::logBlockIsExactToTheByte()
     writeBytes(local(".woxinf"), QByteArray(8001, 'w'));
     writeBytes(local("_full.png"), QByteArray(20000, 'p'));
     const QDateTime start(QDate(2024, 6, 1), QTime(21, 5, 9));
-    FixedClock clock({start, start.addSecs(5)});
+    FixedClock clock({start, start, start.addSecs(5)}); // the lock's, the start, the finish
     m_driver->type("tKEY", " K&=y ");
     m_driver->type("tUSERNAME", " a user ");
     m_driver->prepare(m_work->path(), kAssetBoxes);

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QProgressBar>
+#include <QSysInfo>
 #include <QtTest>
 
 using Answer = SampleCardServer::Answer;
@@ -23,6 +24,7 @@ private slots:
     void closingStopsAtOnce_data();
     void closingStopsAtOnce();
     void fetchingAheadChangesNothingButTheTime();
+    void aLockNoRunningCopyHoldsIsTakenOver();
 
 private:
     QString data() const { return m_work->file("Data"); }
@@ -39,6 +41,18 @@ private:
     std::unique_ptr<MessageBoxRecorder> m_boxes;
     EveryPumpPasses m_everyPump;
 };
+
+void tst_UpdateRun::aLockNoRunningCopyHoldsIsTakenOver()
+{
+    // Left by a copy on another computer that went off years ago, with its part file.
+    const QString lock = data() + "/.kx-update.lock";
+    writeBytes(lock, "4242\nkx-card-updater\nother-pc\n01-01-2020 10:00:00\n");
+    writeBytes(data() + "/a0001/.a0001c.jpg.4242.kx-part", "half a picture");
+    m_driver->prepare(data(), {"cbCI"});
+    m_driver->runOneCard("a0001");
+    QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
+    QCOMPARE(filesBelow(data()), QStringList{"a0001/a0001c.jpg"});
+}
 
 void tst_UpdateRun::init()
 {
@@ -92,8 +106,11 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()
     QTest::newRow("spaces only")
         << "   "
         << "no card is named: type the name of a card folder, such as a0001";
-    QTest::newRow("locked") << ""
-                            << "another update of this data folder is running";
+    QTest::newRow("locked")
+        << ""
+        << "another update of this data folder is running, on HOST since 06-01-2024 21:05:09: "
+           "wait for it to end (a copy that was stopped, or whose computer went off, lets go "
+           "within minutes; if it does not, remove DATA\\.kx-update.lock)";
     QTest::newRow("lock is a pipe") << ""
                                     << "could not lock DATA\\: it is not a regular file";
     QTest::newRow("unreadable") << ""
@@ -116,8 +133,11 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
     });
     FolderLock otherCopy;
     std::unique_ptr<FileSizeLimit> limit;
-    if (QTest::currentDataTag() == QString("locked"))
+    if (QTest::currentDataTag() == QString("locked")) {
+        const QDateTime since(QDate(2024, 6, 1), QTime(21, 5, 9));
+        FixedClock clock({since});
         QVERIFY(otherCopy.lock(data()));
+    }
     if (QTest::currentDataTag() == QString("lock is a pipe") &&
         !makePipe(data() + "/.kx-update.lock"))
         QSKIP("this system makes no pipes in folders");
@@ -149,7 +169,7 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
         m_driver->runOneCard(card);
     limit.reset();
     QFile::setPermissions(data(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    reason.replace("DATA", data());
+    reason.replace("DATA", data()).replace("HOST", QSysInfo::machineHostName());
     QCOMPARE(m_driver->text("Text2"), "Update stopped: " + reason);
     QVERIFY(m_driver->button("Command2")->isEnabled());
     auto after = snapshot(m_work->path());
