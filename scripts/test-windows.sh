@@ -34,13 +34,26 @@ trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
 
 ctest --test-dir "$build" --output-on-failure "$@"
 
-# The installer, silently, then the installed program on a 100-card collection with all five
-# kinds. It is built for the sample card server's address; only what the installer put on the
-# machine is on the path now.
+# The installers, silently, as users upgrade: a per-user install upgraded by a later version
+# (one install, in the same mode and folder), then uninstalled (the user's files kept); an
+# install for every user in a folder of the user's choice, upgraded in place. The later version
+# is the same build packed with a higher version number. The programs are built for the sample
+# card server's address; only what the installers put on the machine is on the path now.
 port="${KX_SMOKE_PORT:-48174}"
 origin="http://127.0.0.1:$port"
+rm -f build-windows-smoke/kx-card-updater-*-setup.exe
 KX_WINDOWS_BUILD_DIR=build-windows-smoke KX_ASSET_SERVER_ORIGIN="$origin" \
     KX_INFO_SERVICE_ORIGIN="$origin" bash scripts/build-windows.sh >/dev/null
+setup="$(ls "$root"/build-windows-smoke/kx-card-updater-*-win64-setup.exe)"
+(cd build-windows-smoke && cpack -G NSIS -D CPACK_PACKAGE_VERSION=9.8.7 \
+    -D CPACK_PACKAGE_VERSION_MAJOR=9 -D CPACK_PACKAGE_VERSION_MINOR=8 \
+    -D CPACK_PACKAGE_VERSION_PATCH=7 -D CPACK_PACKAGE_FILE_NAME=upgrade-win64 >/dev/null)
+upgrade="$root/build-windows-smoke/upgrade-win64-setup.exe"
+python3 - "$upgrade" <<'PY' || { echo "smoke: the installer carries no version information" >&2; exit 1; }
+import sys
+exe = open(sys.argv[1], "rb").read()
+sys.exit(0 if all(text.encode("utf-16-le") in exe for text in ("ProductVersion", "9.8.7")) else 1)
+PY
 unset WINEPATH
 # Every Wine process of the session shows its windows on the display its first one had.
 /usr/lib/wine/wineserver64 -k 2>/dev/null || true
@@ -53,32 +66,64 @@ export DISPLAY=:97
 # Windows has Arial; Wine draws it with Liberation Sans, which has its metrics.
 "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /d "Liberation Sans" /f >/dev/null
 /usr/lib/wine/wineserver64 -w # a new Wine session reads the changed environment
-smoke="$root/$build/smoke"
-rm -rf "$smoke"
-mkdir -p "$smoke/Data"
-"$wine" "$(ls "$root"/build-windows-smoke/kx-card-updater-*-win64-setup.exe)" /S
-program="$WINEPREFIX/drive_c/Program Files/KX Card Updater/kx-card-updater.exe"
-[ -f "$program" ] || { echo "smoke: the installer did not install the program" >&2; exit 1; }
 
+drive="$WINEPREFIX/drive_c"
+entry='Software\Microsoft\Windows\CurrentVersion\Uninstall\kx-card-updater'
+user_programs="$drive/users/$(whoami)/AppData/Local/Programs/KX Card Updater"
+user_menu="$drive/users/$(whoami)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
+common_menu="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs"
+install() { "$wine" "$@"; /usr/lib/wine/wineserver64 -w; }
+version_in() { "$wine" reg query "$1\\$entry" /v DisplayVersion 2>/dev/null | grep -o '[0-9.]*$' || true; }
+fail() { echo "smoke: $*" >&2; exit 1; }
+menu_entries() { find "$drive" -name 'KX Card Updater.lnk' | wc -l; }
+
+install "$setup" /S /CurrentUser
+install "$upgrade" /S
+[ "$(version_in HKCU)" = 9.8.7 ] && [ -z "$(version_in HKLM)" ] ||
+    fail "the upgrade of a per-user install did not replace it (HKCU $(version_in HKCU), HKLM $(version_in HKLM))"
+[ -f "$user_programs/kx-card-updater.exe" ] && [ ! -e "$drive/Program Files/KX Card Updater" ] &&
+    [ -f "$user_menu/KX Card Updater.lnk" ] && [ "$(menu_entries)" = 1 ] ||
+    fail "the upgrade of a per-user install left two programs or two menu entries"
+documents="$drive/users/$(whoami)/Documents"
+mkdir -p "$documents" && echo "the user's own" >"$documents/KXSavedInfo.txt"
+install "$user_programs/Uninstall.exe" /S /CurrentUser
+[ ! -e "$user_programs/kx-card-updater.exe" ] && [ -z "$(version_in HKCU)" ] && [ "$(menu_entries)" = 0 ] ||
+    fail "the uninstaller left the program, its entry or its menu entry"
+grep -q "the user's own" "$documents/KXSavedInfo.txt" || fail "the uninstaller removed the user's files"
+
+install "$setup" /S /AllUsers '/D=C:\Custom\KX'
+install "$upgrade" /S
+program="$drive/Custom/KX/kx-card-updater.exe"
+[ "$(version_in HKLM)" = 9.8.7 ] && [ -f "$program" ] && [ "$(menu_entries)" = 1 ] &&
+    [ ! -e "$drive/Program Files/KX Card Updater" ] ||
+    fail "the upgrade of an install in a chosen folder did not replace it in place"
+
+# Documents moved elsewhere (as OneDrive's folder backup does): the Start-menu entry has the
+# program keep its files there.
 cmake --build build --target kx-sample-server >/dev/null 2>&1 ||
     { cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
         cmake --build build --target kx-sample-server >/dev/null; }
 build/tools/kx-sample-server --port "$port" --cards 100 &
 server=$!
 trap 'kill $server $display 2>/dev/null || true; /usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
+smoke="$root/$build/smoke"
+rm -rf "$smoke"
+mkdir -p "$smoke/Data" "$smoke/OneDrive/Documents"
+"$wine" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders' \
+    /v Personal /t REG_EXPAND_SZ /d "$(windows_path "$smoke/OneDrive/Documents")" /f >/dev/null
 python3 - "$smoke/Data" <<'PY'
 import os, sys
 for i in range(100):
     os.makedirs(os.path.join(sys.argv[1], "abcd"[i % 4] + "%04d" % (i // 4 + 1)))
 PY
 printf '# KX Card Update Saved Info\r\n# UserName\r\nsmoke\r\n# Key Code\r\nSMOKE-KEY\r\n# Path to Data Folder\r\n%s\\\r\n' \
-    "$(windows_path "$smoke/Data")" >"$smoke/KXSavedInfo.txt"
+    "$(windows_path "$smoke/Data")" >"$smoke/OneDrive/Documents/KXSavedInfo.txt"
 
+export no_proxy=127.0.0.1
+(cd "$smoke" && exec "$wine" start 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\KX Card Updater.lnk') &
+disown # it ends with the Wine session, when the check is done
 # The window, as a user works it: the two asset boxes not ticked at start, the confirmation,
 # the update button.
-export no_proxy=127.0.0.1
-(cd "$smoke" && exec "$wine" "$program") &
-disown # it ends with the Wine session, when the check is done
 title="UpDate My KX Card Data Folder images"
 for _ in $(seq 900); do # Wine's first window on a display takes a while
     window="$(xdotool search --name "$title" 2>/dev/null | head -n 1)" && [ -n "$window" ] && break
@@ -90,7 +135,7 @@ click() { xdotool mousemove --window "$window" "$1" "$2" click 1; sleep 0.3; }
 for x in 743 797; do click "$x" 215; done # cbCP cbCX
 click 448 338                                          # Check1
 click 94 28                                            # Command1
-log="$smoke/KX-GET-CardDataUpdates.txt"
+log="$smoke/OneDrive/Documents/KX-GET-CardDataUpdates.txt"
 for _ in $(seq 600); do
     grep -q "Total Bytes Downloaded" "$log" 2>/dev/null && break
     sleep 0.2
@@ -98,7 +143,8 @@ done
 python3 - "$smoke" "$root/build/tools" <<'PY'
 import os, subprocess, sys
 smoke, tools = sys.argv[1], sys.argv[2]
-log = open(os.path.join(smoke, "KX-GET-CardDataUpdates.txt"), "rb").read().decode("latin-1")
+log = open(os.path.join(smoke, "OneDrive", "Documents", "KX-GET-CardDataUpdates.txt"),
+           "rb").read().decode("latin-1")
 assert "Total Bytes Downloaded" in log and "Stopped on" not in log, log[-2000:]
 # The collection as the server serves it, written by the server itself, compared byte for byte.
 expected = os.path.join(smoke, "expected")

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/Form1.h"
+#include "platform/Files.h"
 
 #include <QApplication>
 
@@ -19,6 +20,9 @@ int main(int argc, char* argv[])
     }
 
     QApplication application(argc, argv);
+    // Before the window loads the saved info from the working folder.
+    if (commandLine.inDocuments)
+        enterDocumentsFolder();
     Form1 window(QStringLiteral(KX_ASSET_SERVER_ORIGIN), QStringLiteral(KX_INFO_SERVICE_ORIGIN));
     if (commandLine.connections > 0)
         window.setConnections(commandLine.connections);

@@ -14,7 +14,7 @@ QString title()
 QString usage()
 {
     return QStringLiteral(
-               "Usage: kx-card-updater [--connections N] [--check-pictures]\n"
+               "Usage: kx-card-updater [--connections N] [--check-pictures] [--in-documents]\n"
                "Brings the card folders of a KX data folder up to date from the card asset\n"
                "server and the card-info service.\n\n"
                "Options:\n"
@@ -23,6 +23,9 @@ QString usage()
                "  --check-pictures in \"Only Missing Files\" mode, also read every picture\n"
                "                   that passes its size rule and fetch it again when it is\n"
                "                   not a whole picture (slower: every picture is read)\n"
+               "  --in-documents   keep the saved info and the run log in your Documents\n"
+               "                   folder, wherever the system keeps it, rather than in the\n"
+               "                   folder the program starts in\n"
                "  -h, --help       show this help and exit\n"
                "  --version        show the program's version and exit\n")
         .arg(kMaxConnections)
@@ -48,8 +51,8 @@ CommandLine readCommandLine(const QStringList& arguments)
             return exitWith(0, title() + usage());
         if (argument == u"--version")
             return exitWith(0, title());
-        if (argument == u"--check-pictures") {
-            result.checkPictures = true;
+        if (argument == u"--check-pictures" || argument == u"--in-documents") {
+            (argument == u"--check-pictures" ? result.checkPictures : result.inDocuments) = true;
             continue;
         }
         QString value;

@@ -9,6 +9,7 @@ struct CommandLine
 {
     int connections = 0; // 0: the default
     bool checkPictures = false;
+    bool inDocuments = false; // work in the user's Documents folder
     // Set when the program is to exit at once with this code (after --help, --version, or a
     // command line it cannot read); the text is what it prints.
     std::optional<int> exitCode;

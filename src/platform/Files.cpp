@@ -20,6 +20,13 @@ QString nativePath(const QString& path)
     return native;
 }
 
+void enterDocumentsFolder()
+{
+    const QString documents = documentsFolder();
+    if (documents.isEmpty() || !QDir::setCurrent(documents))
+        QDir::setCurrent(QDir::homePath());
+}
+
 bool matchesPattern(const QString& name, const QString& pattern)
 {
     if (name.size() != pattern.size())

@@ -14,6 +14,11 @@
 
 QString nativePath(const QString& path);
 
+// Makes the user's Documents folder the working folder, as the system keeps it now (on Windows
+// the known folder, which OneDrive or a policy may have moved), or the home folder where there
+// is none.
+void enterDocumentsFolder();
+
 // Whether a name matches a pattern in which each "?" stands for exactly one character.
 // Case is ignored.
 bool matchesPattern(const QString& name, const QString& pattern);

@@ -30,6 +30,9 @@ QString plainSystemMessage(const QString& message);
 // folders.
 bool reparseTagIsLink(quint32 tag);
 
+// The user's Documents folder as the system keeps it now; empty where there is none.
+QString documentsFolder();
+
 // What taking a lock file came to.
 struct LockFileAttempt
 {

@@ -3,6 +3,7 @@
 #include "platform/FilesPrivate.h"
 
 #include <QFile>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <csignal>
@@ -165,6 +166,11 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
 void failWritesPastFileSizeLimit()
 {
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+QString documentsFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
 }
 
 EntryKind entryKindOf(const QString& path)

@@ -5,6 +5,9 @@
 #include <QDir>
 
 #include <windows.h>
+// After windows.h, which they need.
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <string>
 
@@ -246,6 +249,16 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
 void failWritesPastFileSizeLimit()
 {
     // Windows has no file-size signal: a write past a quota simply fails.
+}
+
+QString documentsFolder()
+{
+    wchar_t* folder = nullptr;
+    QString documents;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Documents, KF_FLAG_DEFAULT, nullptr, &folder)))
+        documents = QString::fromWCharArray(folder);
+    ::CoTaskMemFree(folder);
+    return documents;
 }
 
 EntryKind entryKindOf(const QString& path)

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "platform/Files.h"
+#include "platform/FilesPrivate.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@ class tst_Files : public QObject
 private slots:
     void storesAreWholeOrNothing();
     void linksPipesAndPermissionBits();
+    void windowsPathsTagsAndMessages();
 };
 
 void tst_Files::storesAreWholeOrNothing()
@@ -97,6 +99,33 @@ void tst_Files::linksPipesAndPermissionBits()
     TextFile file;
     QCOMPARE(file.open("pipe", TextFile::Mode::Append).error(),
              QString("it is not a regular file"));
+#endif
+}
+
+void tst_Files::windowsPathsTagsAndMessages()
+{
+    // A system message with places for values it was not given, over several lines.
+    QCOMPARE(plainSystemMessage("The file %1 could not be opened.\r\nTry %2!s! again.\r\n"),
+             QString("The file could not be opened. Try again"));
+#ifndef Q_OS_WIN
+    QSKIP("reparse points and \\\\?\\ paths are Windows'");
+#else
+    // Only name surrogates lead elsewhere: symbolic links and junctions, not cloud-file
+    // placeholders, deduplicated or compressed (WOF) files, or app execution aliases.
+    for (const quint32 link : {0xA000000Cu, 0xA0000003u})
+        QVERIFY(reparseTagIsLink(link));
+    for (const quint32 plain : {0x9000601Au, 0x9000001Au, 0x80000013u, 0x80000017u, 0x8000001Bu})
+        QVERIFY(!reparseTagIsLink(plain));
+
+    // A data folder typed in the \\?\ form, with its final "\\" as the run adds it, holds
+    // the lock against a second copy.
+    WorkFolder work;
+    const QString data = "\\\\?\\" + QDir::toNativeSeparators(work.path()) + "\\";
+    FolderLock first;
+    QVERIFY(first.lock(data));
+    QVERIFY(first.isHeld());
+    FolderLock second;
+    QVERIFY(second.lock(data).error().startsWith("another update of this data folder is running"));
 #endif
 }
 
