@@ -73,7 +73,7 @@ user_programs="$drive/users/$(whoami)/AppData/Local/Programs/KX Card Updater"
 user_menu="$drive/users/$(whoami)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
 common_menu="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs"
 install() { "$wine" "$@"; /usr/lib/wine/wineserver64 -w; }
-version_in() { "$wine" reg query "$1\\$entry" /v DisplayVersion 2>/dev/null | grep -o '[0-9.]*$' || true; }
+version_in() { "$wine" reg query "$1\\$entry" /v DisplayVersion 2>/dev/null | tr -d '\r' | grep -o '[0-9.]*$' || true; }
 fail() { echo "smoke: $*" >&2; exit 1; }
 menu_entries() { find "$drive" -name 'KX Card Updater.lnk' | wc -l; }
 
