@@ -10,9 +10,10 @@ cd "$(dirname "$0")/.."
 out="${KX_WINDOWS_BUILD_DIR:-build-windows}"
 
 deps="$(bash scripts/windows-deps.sh | tail -n 1)"
-args=()
-[ -n "${KX_ASSET_SERVER_ORIGIN:-}" ] && args+=(-DKX_ASSET_SERVER_ORIGIN="$KX_ASSET_SERVER_ORIGIN")
-[ -n "${KX_INFO_SERVICE_ORIGIN:-}" ] && args+=(-DKX_INFO_SERVICE_ORIGIN="$KX_INFO_SERVICE_ORIGIN")
+# Both origins every time, the placeholders where none is given: a build folder's cache must
+# never keep the servers of an earlier build.
+args=(-DKX_ASSET_SERVER_ORIGIN="${KX_ASSET_SERVER_ORIGIN:-http://card-assets.invalid}"
+    -DKX_INFO_SERVICE_ORIGIN="${KX_INFO_SERVICE_ORIGIN:-http://card-info.invalid}")
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKX_BUILD_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_PREFIX_PATH="$deps" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake "${args[@]}"

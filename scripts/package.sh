@@ -6,9 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-args=()
-[ -n "${KX_ASSET_SERVER_ORIGIN:-}" ] && args+=(-DKX_ASSET_SERVER_ORIGIN="$KX_ASSET_SERVER_ORIGIN")
-[ -n "${KX_INFO_SERVICE_ORIGIN:-}" ] && args+=(-DKX_INFO_SERVICE_ORIGIN="$KX_INFO_SERVICE_ORIGIN")
+# Both origins every time, the placeholders where none is given: a build folder's cache must
+# never keep the servers of an earlier build.
+args=(-DKX_ASSET_SERVER_ORIGIN="${KX_ASSET_SERVER_ORIGIN:-http://card-assets.invalid}"
+    -DKX_INFO_SERVICE_ORIGIN="${KX_INFO_SERVICE_ORIGIN:-http://card-info.invalid}")
 cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DKX_BUILD_TESTS=OFF \
     -DCMAKE_INSTALL_PREFIX=/usr "${args[@]}"
 cmake --build build-package

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Windows cross tools from Debian and builds, once, what the Windows program links:
 # qtbase and curl from Debian's own source packages, and cpp-httplib's header for the sample
-# card server in the Windows test suites. The builds are kept outside the clone,
-# keyed by their versions, so later runs only print the folder. Prints the dependency prefix
-# as its last line.
+# card server in the Windows test suites. The builds are kept outside the clone, keyed by their
+# versions and by what shapes them (this script and the toolchain file), so later runs only
+# print the folder. Prints the dependency prefix as its last line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 project="$PWD"
@@ -31,18 +31,24 @@ qt_version="$(source_version qt6-base)"
 curl_version="$(source_version curl)"
 httplib_version="$(source_version cpp-httplib)"
 compiler_version="$(x86_64-w64-mingw32-g++-posix -dumpversion)"
-cache="${XDG_CACHE_HOME:-$HOME/.cache}/kx-card-updater/windows-deps"
-prefix="$cache/qtbase-${qt_version}_curl-${curl_version}_httplib-${httplib_version}_mingw-${compiler_version}"
 toolchain="$project/cmake/mingw-w64-x86_64.cmake"
+recipe="$(cat "$project/scripts/windows-deps.sh" "$toolchain" | sha256sum | cut -c1-12)"
+cache="${XDG_CACHE_HOME:-$HOME/.cache}/kx-card-updater/windows-deps"
+prefix="$cache/qtbase-${qt_version}_curl-${curl_version}_httplib-${httplib_version}_mingw-${compiler_version}_${recipe}"
 
 if [ ! -f "$prefix/.complete" ]; then
     echo "Building the Windows dependencies into $prefix (about 25 minutes, once)" >&2
     # Built beside the cache, so that an interrupted build goes on where it stopped.
     work="$prefix.build"
     mkdir -p "$work"
+    # A source tree counts only once it was unpacked whole: an interrupted one is fetched again.
     for source in "qt6-base=$qt_version" "curl=$curl_version" "cpp-httplib=$httplib_version"; do
-        ls -d "$work/${source%%=*}"-*/ >/dev/null 2>&1 ||
+        name="${source%%=*}"
+        if [ ! -f "$work/.$name.unpacked" ]; then
+            rm -rf "$work/$name"[-_]*
             (cd "$work" && apt-get source -qq "$source" >&2)
+            touch "$work/.$name.unpacked"
+        fi
     done
     # The sample card server's HTTP library, whole: Debian's Linux package splits it into a
     # header and a compiled library.
