@@ -24,6 +24,9 @@ SampleCardServer::SampleCardServer(std::set<std::string> cards, int port)
     m_server->set_tcp_nodelay(true);
     // The default closes every fifth request's connection.
     m_server->set_keep_alive_max_count(1000000);
+    // A client that holds an answer back, reading none of it for a while, is waited for as web
+    // servers wait (a minute), not the library's 5 seconds.
+    m_server->set_write_timeout(60, 0);
     m_server->new_task_queue = [] {
         return new httplib::ThreadPool(kWorkers);
     };
