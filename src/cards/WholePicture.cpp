@@ -25,6 +25,7 @@ class Reader
 public:
     explicit Reader(QByteArrayView bytes) : m_bytes(bytes) {}
 
+    qsizetype size() const { return m_bytes.size(); }
     // Whether this many bytes are left from the position.
     bool has(qint64 count) const { return count >= 0 && count <= m_bytes.size() - m_at; }
     void skip(qint64 count) { m_at += qsizetype(count); }
@@ -298,8 +299,9 @@ Walk walkRunLengths(Reader reader, bool fourBitPixels)
 // The file header and the bitmap header, then the pixels where the headers place them: rows
 // of the declared size for uncompressed pixels; for compressed ones the declared image size
 // or, where that is 0, the run-length stream's end-of-bitmap mark.
-Walk walkBmp(Reader reader, qint64 size)
+Walk walkBmp(Reader reader)
 {
+    const qint64 size = reader.size();
     constexpr qint64 kFileHeader = 14;
     constexpr qint64 kCoreHeader = 12;
     constexpr qint64 kInfoHeader = 40;
@@ -376,30 +378,15 @@ struct PictureFormat
 {
     const char* name;
     QByteArrayView signature;
-    Walk (*walk)(const QByteArray& bytes);
+    Walk (*walk)(Reader reader);
 };
 
 const PictureFormat kFormats[] = {
-    {"JPEG", "\xFF\xD8\xFF",
-     [](const QByteArray& bytes) {
-         return walkJpeg(Reader(bytes));
-     }},
-    {"PNG", "\x89PNG\r\n\x1A\n",
-     [](const QByteArray& bytes) {
-         return walkPng(Reader(bytes));
-     }},
-    {"BMP", "BM",
-     [](const QByteArray& bytes) {
-         return walkBmp(Reader(bytes), bytes.size());
-     }},
-    {"GIF", "GIF87a",
-     [](const QByteArray& bytes) {
-         return walkGif(Reader(bytes));
-     }},
-    {"GIF", "GIF89a",
-     [](const QByteArray& bytes) {
-         return walkGif(Reader(bytes));
-     }},
+    {"JPEG", "\xFF\xD8\xFF", &walkJpeg},
+    {"PNG", "\x89PNG\r\n\x1A\n", &walkPng},
+    {"BMP", "BM", &walkBmp},
+    {"GIF", "GIF87a", &walkGif},
+    {"GIF", "GIF89a", &walkGif},
 };
 
 // The first bytes, printable ones as they are and the others as \xNN.
@@ -428,7 +415,7 @@ QString wholePictureFault(const QByteArray& bytes)
     for (const PictureFormat& format : kFormats) {
         if (!bytes.startsWith(format.signature))
             continue;
-        switch (format.walk(bytes)) {
+        switch (format.walk(Reader(bytes))) {
         case Walk::Whole:
             return {};
         case Walk::CutShort:
