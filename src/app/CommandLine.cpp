@@ -27,7 +27,8 @@ QString usage()
                "                   folder, wherever the system keeps it, rather than in the\n"
                "                   folder the program starts in\n"
                "  -h, --help       show this help and exit\n"
-               "  --version        show the program's version and exit\n")
+               "  --version        show the program's version and the commit it was built\n"
+               "                   from, and exit\n")
         .arg(kMaxConnections)
         .arg(FetchAhead::kDefaultConnections);
 }
@@ -50,7 +51,8 @@ CommandLine readCommandLine(const QStringList& arguments)
         if (argument == u"-h" || argument == u"--help")
             return exitWith(0, title() + usage());
         if (argument == u"--version")
-            return exitWith(0, title());
+            return exitWith(0,
+                            title() + QStringLiteral("commit %1\n").arg(QStringLiteral(KX_COMMIT)));
         if (argument == u"--check-pictures" || argument == u"--in-documents") {
             (argument == u"--check-pictures" ? result.checkPictures : result.inDocuments) = true;
             continue;
