@@ -82,9 +82,16 @@ QByteArray lockHolder()
 
 QString heldReason(const QString& path, const QByteArray& holder)
 {
+    // Written by whichever computer holds the lock: shown in one status line, so nothing in
+    // it may break or flood that line.
     const QStringList lines = QString::fromUtf8(holder).split(u'\n');
-    const QString host = lines.value(2).trimmed();
-    const QString since = lines.value(3).trimmed();
+    const auto shown = [&lines](int index) {
+        QString text = lines.value(index);
+        text.removeIf([](QChar c) { return !c.isPrint(); });
+        return text.trimmed().left(64);
+    };
+    const QString host = shown(2);
+    const QString since = shown(3);
     QString reason = QStringLiteral("another update of this data folder is running");
     if (!host.isEmpty())
         reason += QStringLiteral(", on %1 since %2").arg(host, since);

@@ -111,6 +111,12 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()
         << "another update of this data folder is running, on HOST since 06-01-2024 21:05:09: "
            "wait for it to end (a copy that was stopped, or whose computer went off, lets go "
            "within minutes; if it does not, remove DATA\\.kx-update.lock)";
+    // What another computer wrote into the lock file never breaks the status line.
+    QTest::newRow("locked by a hostile host")
+        << ""
+        << "another update of this data folder is running, on evil[2Jpc since 2024-06-01: "
+           "wait for it to end (a copy that was stopped, or whose computer went off, lets go "
+           "within minutes; if it does not, remove DATA\\.kx-update.lock)";
     QTest::newRow("lock is a pipe") << ""
                                     << "could not lock DATA\\: it is not a regular file";
     QTest::newRow("unreadable") << ""
@@ -137,6 +143,14 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
         const QDateTime since(QDate(2024, 6, 1), QTime(21, 5, 9));
         FixedClock clock({since});
         QVERIFY(otherCopy.lock(data()));
+    }
+    if (QTest::currentDataTag() == QString("locked by a hostile host")) {
+        QVERIFY(otherCopy.lock(data()));
+#ifdef Q_OS_WIN
+        QSKIP("a held lock file cannot be written on Windows");
+#endif
+        writeBytes(data() + "/.kx-update.lock",
+                   "1\nkx\nevil\r\x1b[2Jpc\n2024-06-01\a" + QByteArray(5000, '\t') + "\n");
     }
     if (QTest::currentDataTag() == QString("lock is a pipe") &&
         !makePipe(data() + "/.kx-update.lock"))
