@@ -9,7 +9,7 @@ packages=(
     libcurl4-openssl-dev fonts-liberation
     libcpp-httplib-dev
     xvfb xauth imagemagick curl
-    dpkg-dev file desktop-file-utils
+    dpkg-dev file desktop-file-utils zip unzip
     "$@" # what the caller needs besides
 )
 

@@ -54,11 +54,18 @@ if [ ! -f "$prefix/.complete" ]; then
     # header and a compiled library.
     install -D -m 644 "$work"/cpp-httplib-*/httplib.h "$prefix/include/httplib/httplib.h"
 
+    # The same libraries whoever builds them and wherever: no path of this machine in the
+    # libraries (source file names in Qt's and curl's messages), and the time stamps the linker
+    # writes taken from Debian's release of the sources rather than from the clock.
+    flags="-ffile-prefix-map=$work/=/build/"
+    export SOURCE_DATE_EPOCH
+    SOURCE_DATE_EPOCH="$(cd "$work"/qt6-base-*/ && dpkg-parsechangelog -STimestamp)"
+
     cmake -S "$work"/curl-*/ -B "$work/curl-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" \
-        -DBUILD_SHARED_LIBS=ON -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF \
-        -DCURL_USE_LIBSSH2=OFF -DUSE_NGHTTP2=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF \
-        -DCURL_ZSTD=OFF -DUSE_LIBIDN2=OFF -DCURL_DISABLE_LDAP=ON \
+        -DCMAKE_C_FLAGS="$flags" -DBUILD_SHARED_LIBS=ON -DCURL_USE_SCHANNEL=ON \
+        -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF -DUSE_NGHTTP2=OFF -DCURL_ZLIB=OFF \
+        -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_LIBIDN2=OFF -DCURL_DISABLE_LDAP=ON \
         -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF >&2
     cmake --build "$work/curl-build" >&2
     cmake --install "$work/curl-build" >&2
@@ -66,6 +73,7 @@ if [ ! -f "$prefix/.complete" ]; then
     # Debian's Qt of the same version provides the host tools (moc, rcc, uic).
     cmake -S "$work"/qt6-base-*/ -B "$work/qt-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" \
+        -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
         -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
         -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DBUILD_WITH_PCH=OFF \
         -DFEATURE_system_pcre2=OFF -DFEATURE_system_zlib=OFF -DFEATURE_system_png=OFF \
