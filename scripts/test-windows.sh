@@ -87,8 +87,9 @@ install "$upgrade" /S
 documents="$drive/users/$(whoami)/Documents"
 mkdir -p "$documents" && echo "the user's own" >"$documents/KXSavedInfo.txt"
 install "$user_programs/Uninstall.exe" /S /CurrentUser
-[ ! -e "$user_programs/kx-card-updater.exe" ] && [ -z "$(version_in HKCU)" ] && [ "$(menu_entries)" = 0 ] ||
-    fail "the uninstaller left the program, its entry or its menu entry"
+# Nothing left of the install folder: every file and folder the installer put there was listed.
+[ ! -e "$user_programs" ] && [ -z "$(version_in HKCU)" ] && [ "$(menu_entries)" = 0 ] ||
+    fail "the uninstaller left files of the program, its entry or its menu entry"
 grep -q "the user's own" "$documents/KXSavedInfo.txt" || fail "the uninstaller removed the user's files"
 
 install "$setup" /S /AllUsers '/D=C:\Custom\KX'
