@@ -86,7 +86,7 @@ sys.exit(sys.argv[1].encode("utf-16-le") not in sys.stdin.buffer.read())' "$comm
 deps="$(basename "$(sed -n 's/^CMAKE_PREFIX_PATH:[A-Z]*=//p' "$work/windows/CMakeCache.txt")")"
 qt="$(sed -n 's/^qtbase-\([^_]*\)_.*/\1/p' <<<"$deps")"
 curl="$(sed -n 's/.*_curl-\([^_]*\)_.*/\1/p' <<<"$deps")"
-tools=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev nsis zip g++
+tools=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev nsis zip g++-12
     binutils qt6-base-dev qt6-base-dev-tools libcurl4-openssl-dev dpkg cmake)
 {
     echo "KX Card Updater $version"
