@@ -10,13 +10,10 @@ cd "$(dirname "$0")/.."
 out="${KX_WINDOWS_BUILD_DIR:-build-windows}"
 
 deps="$(bash scripts/windows-deps.sh | tail -n 1)"
-# Both origins every time, the placeholders where none is given: a build folder's cache must
-# never keep the servers of an earlier build.
-args=(-DKX_ASSET_SERVER_ORIGIN="${KX_ASSET_SERVER_ORIGIN:-http://card-assets.invalid}"
-    -DKX_INFO_SERVICE_ORIGIN="${KX_INFO_SERVICE_ORIGIN:-http://card-info.invalid}")
+source scripts/origins.sh
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKX_BUILD_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_PREFIX_PATH="$deps" \
-    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake "${args[@]}"
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake "${origin_args[@]}"
 cmake --build "$out"
 cd "$out"
 cpack -G NSIS

@@ -8,12 +8,9 @@ cd "$(dirname "$0")/.."
 out="${KX_PACKAGE_BUILD_DIR:-build-package}"
 
 bash scripts/install-deps.sh
-# Both origins every time, the placeholders where none is given: a build folder's cache must
-# never keep the servers of an earlier build.
-args=(-DKX_ASSET_SERVER_ORIGIN="${KX_ASSET_SERVER_ORIGIN:-http://card-assets.invalid}"
-    -DKX_INFO_SERVICE_ORIGIN="${KX_INFO_SERVICE_ORIGIN:-http://card-info.invalid}")
+source scripts/origins.sh
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKX_BUILD_TESTS=OFF \
-    -DCMAKE_INSTALL_PREFIX=/usr "${args[@]}"
+    -DCMAKE_INSTALL_PREFIX=/usr "${origin_args[@]}"
 cmake --build "$out"
 cd "$out"
 rm -f ./*.deb

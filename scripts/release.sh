@@ -13,8 +13,7 @@ cd "$(dirname "$0")/.."
 repo="$PWD"
 
 fail() { echo "release: $*" >&2; exit 1; }
-placeholder_asset=http://card-assets.invalid
-placeholder_info=http://card-info.invalid
+source scripts/origins.sh
 
 placeholders=false
 for argument in "$@"; do
@@ -29,13 +28,13 @@ asset="${KX_ASSET_SERVER_ORIGIN:-}"
 info="${KX_INFO_SERVICE_ORIGIN:-}"
 if $placeholders; then
     [ -z "$asset$info" ] || fail "--placeholder-servers and KX_*_ORIGIN both given: choose one"
-    asset="$placeholder_asset"
-    info="$placeholder_info"
+    asset="$placeholder_asset_origin"
+    info="$placeholder_info_origin"
 else
     [ -n "$asset" ] && [ -n "$info" ] ||
         fail "set KX_ASSET_SERVER_ORIGIN and KX_INFO_SERVICE_ORIGIN to the servers (or build for placeholders with --placeholder-servers)"
     for origin in "$asset" "$info"; do
-        [ "$origin" != "$placeholder_asset" ] && [ "$origin" != "$placeholder_info" ] ||
+        [ "$origin" != "$placeholder_asset_origin" ] && [ "$origin" != "$placeholder_info_origin" ] ||
             fail "$origin is a placeholder that reaches nothing (--placeholder-servers builds for it on purpose)"
     done
 fi
