@@ -129,11 +129,11 @@ private:
         if (m_run.stopRequested)
             return Status::failure(windowClosedReason());
         if (!body)
-            return Status::failure(QStringLiteral("could not get %1: %2").arg(url, body.error()));
+            return fetchFailed(kind, download, url, body);
         const QByteArray bData = std::move(body).value();
         if (kind.picturesOnly) {
             if (const QString fault = wholePictureFault(bData); !fault.isEmpty())
-                return Status::failure(QStringLiteral("could not get %1: %2").arg(url, fault));
+                return passOver(kind, download, fault, Cause::Server);
         }
 
         const QString firstUrl = m_names.url(kind, download.storeSuffixes.front());
@@ -144,34 +144,98 @@ private:
             if (Status going = pumpEvents(m_run); !going)
                 return going;
         }
+        qsizetype stored = 0;
         for (const char* suffix : download.storeSuffixes) {
             sLocalFile = m_names.localPath(suffix);
-            if (Status written = writeWholeFile(sLocalFile, bData); !written)
+            if (Status written = writeWholeFile(sLocalFile, bData); !written) {
+                if (written.reach() == Reach::ThisItem)
+                    return record(kind, download, stored, written.error(), Cause::Disk);
                 return Status::failure(
                     QStringLiteral("could not write %1: %2").arg(sLocalFile, written.error()));
+            }
+            ++stored;
         }
-
-        return recordStored(kind, download);
+        return record(kind, download, stored);
     }
 
-    // The files are stored: what is left is bookkeeping. One fetch stored as several files
-    // logs each by its own URL, all with the last file's size, and counts it once.
-    Status recordStored(const AssetKind& kind, const AssetDownload& download)
+    // Why files were passed over: the server's answer, or the card files on disk.
+    enum class Cause
     {
-        dSize = sizeOnDisk(sLocalFile);
-        bool first = true;
-        for (const char* suffix : download.storeSuffixes) {
-            if (!first) {
-                if (Status logged = m_run.log.writeDownloadLine(m_names.url(kind, suffix)); !logged)
+        Server,
+        Disk
+    };
+
+    Status fetchFailed(const AssetKind& kind, const AssetDownload& download, const QString& url,
+                       const Result<QByteArray>& body)
+    {
+        if (body.reach() == Reach::ThisItem)
+            return passOver(kind, download, body.error(), Cause::Server);
+        if (body.reach() == Reach::Refused && kind.source == AssetSource::InfoService)
+            return Status::failure(QStringLiteral("could not get %1: the card-info service refused "
+                                                  "the key code and user name (%2): check both")
+                                       .arg(url, body.error()));
+        return Status::failure(QStringLiteral("could not get %1: %2").arg(url, body.error()));
+    }
+
+    // Nothing of the download is stored: each of its files is logged as passed over.
+    Status passOver(const AssetKind& kind, const AssetDownload& download, const QString& reason,
+                    Cause cause)
+    {
+        const QString firstUrl = m_names.url(kind, download.storeSuffixes.front());
+        if (Status logged = m_run.log.writeDownloadLine(firstUrl); !logged)
+            return logged;
+        return record(kind, download, 0, reason, cause);
+    }
+
+    // The first `stored` files of the download are stored, the rest passed over for the reason;
+    // what is left is bookkeeping. Each file is logged by its own URL (the first one's
+    // DownloadLine is open), the stored ones all with the last stored file's size, counted
+    // once in the total.
+    Status record(const AssetKind& kind, const AssetDownload& download, qsizetype stored,
+                  const QString& notUpdatedReason = {}, Cause cause = Cause::Server)
+    {
+        FormState& state = m_run.state;
+        if (stored > 0)
+            dSize = sizeOnDisk(m_names.localPath(download.storeSuffixes[size_t(stored - 1)]));
+        for (qsizetype i = 0; i < qsizetype(download.storeSuffixes.size()); ++i) {
+            if (i > 0) {
+                const QString url = m_names.url(kind, download.storeSuffixes[size_t(i)]);
+                if (Status logged = m_run.log.writeDownloadLine(url); !logged)
                     return logged;
             }
-            first = false;
-            if (Status logged = m_run.log.writeNewSizeLine(dSize); !logged)
+            if (Status logged = i < stored ? m_run.log.writeNewSizeLine(dSize)
+                                           : m_run.log.writeNotUpdatedLine(notUpdatedReason);
+                !logged)
                 return logged;
         }
-        holdText(m_ui.Text1, sizeText(dSize));
-        m_run.state.cTotalBytes.add(dSize);
+        if (stored > 0) {
+            holdText(m_ui.Text1, sizeText(dSize));
+            state.cTotalBytes.add(dSize);
+            state.filesNotUpdatedInARow = 0;
+        }
+        const int passedOver = int(download.storeSuffixes.size()) - int(stored);
+        state.filesNotUpdated += passedOver;
+        state.filesNotUpdatedInARow += passedOver;
+        if (state.filesNotUpdatedInARow >= kMaxFilesNotUpdatedInARow)
+            return tooManyInARow(notUpdatedReason, cause);
         return pumpEvents(m_run);
+    }
+
+    // A long series of files passed over says more about the server or the folder than about
+    // the files: going on would only add to it.
+    static Status tooManyInARow(const QString& lastReason, Cause cause)
+    {
+        if (cause == Cause::Server)
+            return Status::failure(
+                QStringLiteral("%1 files in a row were not on the server or were "
+                               "not whole pictures (the last: %2): is the "
+                               "server address right?")
+                    .arg(kMaxFilesNotUpdatedInARow)
+                    .arg(lastReason));
+        return Status::failure(QStringLiteral("%1 files in a row could not be replaced (the last: "
+                                              "%2): may this user change the card files?")
+                                   .arg(kMaxFilesNotUpdatedInARow)
+                                   .arg(lastReason));
     }
 
     RunContext& m_run;
@@ -189,7 +253,7 @@ Status UpdateCard(RunContext& run, const QString& MyCard)
     if (Status going = pumpEvents(run); !going)
         return going;
     if (run.removeLeftoversOnVisit)
-        removeLeftoverParts(run.state.sDataPath + MyCard);
+        removeLeftoverParts(run.state.sDataPath + MyCard, PartFiles::Abandoned);
     CardUpdate card(run, MyCard);
     for (const AssetKind& kind : assetKinds()) {
         if (checkValue(run.ui.*kind.box) != kTicked)

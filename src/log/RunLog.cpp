@@ -60,17 +60,25 @@ Status RunLog::writeNewSizeLine(double size)
     return writeLine(QStringLiteral(" New size ") + sizeText(size));
 }
 
-Status RunLog::writeRunFooter(const QString& started, const QString& finished,
-                              const Currency& total)
+Status RunLog::writeNotUpdatedLine(const QString& reason)
 {
-    const QString lines[] = {
+    return writeLine(
+        QStringLiteral(" Not brought up to date: %1; the file on disk is left as it was")
+            .arg(reason));
+}
+
+Status RunLog::writeRunFooter(const QString& started, const QString& finished,
+                              const Currency& total, int filesNotUpdated)
+{
+    QStringList lines{
         QString(),
         QStringLiteral("Finished on: ") + finished,
         QStringLiteral("Start : ") + started + QStringLiteral(" to Finish : ") + finished,
         QStringLiteral("Total Bytes Downloaded = ") + total.text(),
-        kRule,
-        QString(),
     };
+    if (filesNotUpdated > 0)
+        lines << QStringLiteral("Files not brought up to date = %1").arg(filesNotUpdated);
+    lines << kRule << QString();
     for (const QString& line : lines) {
         if (Status written = writeLine(line); !written)
             return written;

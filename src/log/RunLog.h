@@ -19,7 +19,11 @@ public:
     // Opens a line that the next NewSizeLine ends.
     Status writeDownloadLine(const QString& url);
     Status writeNewSizeLine(double size);
-    Status writeRunFooter(const QString& started, const QString& finished, const Currency& total);
+    // Ends a DownloadLine whose file was passed over, with the reason.
+    Status writeNotUpdatedLine(const QString& reason);
+    // The footer; a line counting the files passed over follows the total when there were any.
+    Status writeRunFooter(const QString& started, const QString& finished, const Currency& total,
+                          int filesNotUpdated);
     Status close();
 
     // Closes the block of a run that ended early: ends an unfinished line, says when and

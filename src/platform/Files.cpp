@@ -3,9 +3,12 @@
 #include "platform/FilesPrivate.h"
 
 #include "platform/Clock.h"
+#include "platform/Text.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSysInfo>
 
@@ -57,14 +60,21 @@ void sortByName(QList<FolderEntry>& entries)
     });
 }
 
-void removeLeftoverParts(const QString& folder)
+void removeLeftoverParts(const QString& folder, PartFiles which)
 {
     const Result<QList<FolderEntry>> listed = listFolder(folder);
     if (!listed)
         return;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const FolderEntry& entry : listed.value()) {
-        if (entry.name.startsWith(u'.') && entry.name.endsWith(QStringLiteral(".kx-part")))
-            removeFileQuietly(folder + u'\\' + entry.name);
+        if (!entry.name.startsWith(u'.') || !entry.name.endsWith(QStringLiteral(".kx-part")))
+            continue;
+        const QString path = folder + u'\\' + entry.name;
+        // A time in the future (another computer's clock) is no sign of age.
+        if (which == PartFiles::Abandoned &&
+            QFileInfo(nativePath(path)).lastModified().toUTC().secsTo(now) < kAbandonedPartSeconds)
+            continue;
+        removeFileQuietly(path);
     }
 }
 
@@ -85,13 +95,8 @@ QString heldReason(const QString& path, const QByteArray& holder)
     // Written by whichever computer holds the lock: shown in one status line, so nothing in
     // it may break or flood that line.
     const QStringList lines = QString::fromUtf8(holder).split(u'\n');
-    const auto shown = [&lines](int index) {
-        QString text = lines.value(index);
-        text.removeIf([](QChar c) { return !c.isPrint(); });
-        return text.trimmed().left(64);
-    };
-    const QString host = shown(2);
-    const QString since = shown(3);
+    const QString host = oneLineOf(lines.value(2), 64);
+    const QString since = oneLineOf(lines.value(3), 64);
     QString reason = QStringLiteral("another update of this data folder is running");
     if (!host.isEmpty())
         reason += QStringLiteral(", on %1 since %2").arg(host, since);

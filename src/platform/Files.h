@@ -46,8 +46,18 @@ Result<QByteArray> readWholeFile(const QString& path, qsizetype maxBytes);
 // a link in the file's place is replaced by the file.
 Status writeWholeFile(const QString& path, const QByteArray& bytes);
 
+// Which part files a visit of a card folder removes.
+enum class PartFiles
+{
+    All,      // no other copy of the program can be writing: the folder is held
+    Abandoned // only those last written so long ago that no running copy is still writing them
+};
+// A store writes its part file in one go and renames it at once: one untouched for this long
+// was left by a copy that was killed.
+inline constexpr int kAbandonedPartSeconds = 3600;
+
 // Removes what stores in the folder that were killed part-way left behind.
-void removeLeftoverParts(const QString& folder);
+void removeLeftoverParts(const QString& folder, PartFiles which);
 
 // A file-size limit makes a write fail instead of ending the program.
 void failWritesPastFileSizeLimit();

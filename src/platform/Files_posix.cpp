@@ -93,6 +93,14 @@ Result<qint64> fileLength(const QString& path)
 
 namespace {
 
+// A file this user may not replace concerns that file alone; anything else (a full disk, a
+// read-only file system) would fail every later store as well.
+Status storeFailure(int error)
+{
+    return Status::failure(systemError(error),
+                           error == EACCES || error == EPERM ? Reach::ThisItem : Reach::Everything);
+}
+
 // Whether a store may replace what is at the target, judged without following links. A former
 // regular file's permission bits are kept for the new one; anything else gives none.
 Status mayReplace(const QByteArray& target, mode_t& keptMode)
@@ -101,11 +109,11 @@ Status mayReplace(const QByteArray& target, mode_t& keptMode)
     keptMode = 0;
     if (::lstat(target.constData(), &former) == 0) {
         if (S_ISDIR(former.st_mode))
-            return Status::failure(QStringLiteral("a folder has that name"));
+            return Status::failure(QStringLiteral("a folder has that name"), Reach::ThisItem);
         // Judged from the permission bits, not from access(): a read-only file must stay
         // untouched even for an administrator, and the rename would silently replace it.
         if (S_ISREG(former.st_mode) && !(former.st_mode & 0222))
-            return Status::failure(QStringLiteral("the file is read-only"));
+            return Status::failure(QStringLiteral("the file is read-only"), Reach::ThisItem);
         if (S_ISREG(former.st_mode))
             keptMode = former.st_mode & 0777; // never set-user-ID or set-group-ID
     }
@@ -150,14 +158,14 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
                             QByteArray::number(qint64(::getpid())) + ".kx-part";
     const int file = createPart(part);
     if (file < 0)
-        return Status::failure(systemError(errno));
+        return storeFailure(errno);
     Status written = writeAll(file, bytes.constData(), bytes.size());
     if (written && keptMode && ::fchmod(file, keptMode) != 0)
         written = Status::failure(systemError(errno));
     if (::close(file) != 0 && written)
         written = Status::failure(systemError(errno));
     if (written && ::rename(part.constData(), target.constData()) != 0)
-        written = Status::failure(systemError(errno));
+        written = storeFailure(errno);
     if (!written)
         ::unlink(part.constData());
     return written;

@@ -112,11 +112,11 @@ Status mayReplace(const std::wstring& target)
     const DWORD former = ::GetFileAttributesW(target.c_str());
     if (former != INVALID_FILE_ATTRIBUTES && !isLink(target, former)) {
         if (former & FILE_ATTRIBUTE_DIRECTORY)
-            return Status::failure(QStringLiteral("a folder has that name"));
+            return Status::failure(QStringLiteral("a folder has that name"), Reach::ThisItem);
         // Checked here rather than left to the rename: Windows refuses to replace a read-only
         // file, but not every system that runs this program does.
         if (former & FILE_ATTRIBUTE_READONLY)
-            return Status::failure(QStringLiteral("the file is read-only"));
+            return Status::failure(QStringLiteral("the file is read-only"), Reach::ThisItem);
     }
     const std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
     const DWORD attributes = ::GetFileAttributesW(folder.c_str());
@@ -146,6 +146,14 @@ HANDLE createPart(const std::wstring& part)
     return file;
 }
 
+// A file or card folder that this user may not change; others may well be.
+Status accessDenied()
+{
+    return Status::failure(QStringLiteral("access is denied: this user may not replace the file "
+                                          "(another account may own it)"),
+                           Reach::ThisItem);
+}
+
 // Renames the part file over the target, waiting a moment for a program that holds it open.
 Status replaceWith(const std::wstring& part, const std::wstring& target)
 {
@@ -157,13 +165,12 @@ Status replaceWith(const std::wstring& part, const std::wstring& target)
                           error == ERROR_DELETE_PENDING ||
                           (error == ERROR_ACCESS_DENIED && heldOpenByAnotherProgram(target));
         if (error == ERROR_ACCESS_DENIED && !held)
-            return Status::failure(QStringLiteral(
-                "access is denied: this user may not replace the file (another account may own "
-                "it)"));
+            return accessDenied();
         if (!held)
             return Status::failure(systemError(error));
         if (attempt == kReplaceTries)
-            return Status::failure(QStringLiteral("the file is in use by another program"));
+            return Status::failure(QStringLiteral("the file is in use by another program"),
+                                   Reach::ThisItem);
         ::Sleep(kReplacePauseMs);
     }
 }
@@ -235,7 +242,8 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
                               std::to_wstring(::GetCurrentProcessId()) + L".kx-part";
     const HANDLE file = createPart(part);
     if (file == INVALID_HANDLE_VALUE)
-        return Status::failure(lastError());
+        return ::GetLastError() == ERROR_ACCESS_DENIED ? accessDenied()
+                                                       : Status::failure(lastError());
     Status written = writeAll(file, bytes.constData(), bytes.size());
     if (!::CloseHandle(file) && written)
         written = Status::failure(lastError());

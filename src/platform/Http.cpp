@@ -3,6 +3,7 @@
 #include "platform/EventPump.h"
 #include "platform/HeldUpdates.h"
 #include "platform/Sockets.h"
+#include "platform/Text.h"
 
 #include <QEventLoop>
 #include <QNetworkProxyFactory>
@@ -64,11 +65,22 @@ const PlainReason kPlainReasons[] = {
     // libcurl refuses a status line or header line over 100 KB as if memory ran out.
     {CURLE_OUT_OF_MEMORY, nullptr, "the answer's headers are too long", false},
     {CURLE_WEIRD_SERVER_REPLY, "Content-Length", "the answer's length cannot be read", false},
+    {CURLE_WEIRD_SERVER_REPLY, "Nul byte", "the answer's headers are broken", false},
     {CURLE_RECV_ERROR, "chunked", "the answer's chunks are broken", false},
     {CURLE_RECV_ERROR, "Too large response headers", "the answer's headers are too long", false},
     {CURLE_RECV_ERROR, nullptr, nullptr, true},
     {CURLE_SEND_ERROR, nullptr, nullptr, true},
 };
+
+// "less than 1 KB arrived in 60 seconds"
+QString stallReason(const Fetcher::StallRule& rule)
+{
+    const qint64 seconds = rule.window.count();
+    return QStringLiteral("less than %1 KB arrived in %2")
+        .arg(rule.bytes / 1024)
+        .arg(seconds >= 120 && seconds % 60 == 0 ? QStringLiteral("%1 minutes").arg(seconds / 60)
+                                                 : QStringLiteral("%1 seconds").arg(seconds));
+}
 
 QByteArray headerValue(const QByteArray& line, const char* name)
 {
@@ -94,11 +106,12 @@ struct Fetcher::Transfer
 
     // The answer of the current try.
     QByteArray body;
-    // Bytes of headers and body so far, and when the count passed the values kept here: the
-    // oldest kept is the first that is within a stall's amount of the count now.
+    // Bytes of headers and body so far, and samples of that count at least a stall's sampling
+    // interval apart, as far back as the longest stall rule looks.
     qint64 arrived = 0;
-    std::deque<std::pair<std::chrono::steady_clock::time_point, qint64>> arrivals;
+    std::deque<std::pair<std::chrono::steady_clock::time_point, qint64>> samples;
     bool paused = false; // held back while the bodies of other fetches use the memory
+    const StallRule* stalledBy = nullptr;
     qint64 announced = -1;
     QString framingFault;
     bool chunked = false;
@@ -107,22 +120,32 @@ struct Fetcher::Transfer
     bool tooLarge = false;
     char error[CURL_ERROR_SIZE] = {};
 
-    // Counts what arrived, for the stall rule.
     void noteArrival(qint64 length)
     {
         arrived += length;
-        arrivals.emplace_back(std::chrono::steady_clock::now(), arrived);
-        while (arrivals.size() > 1 && arrivals[1].second <= arrived - kStallBytes)
-            arrivals.pop_front();
+        sample();
+    }
+    void sample()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        const auto rules = owner->stallRules();
+        if (samples.empty() || now - samples.back().first >= rules.front().window / 60)
+            samples.emplace_back(now, arrived);
+        // One sample at or before the start of the longest window is all that is needed of it.
+        while (samples.size() > 1 && samples[1].first <= now - rules.back().window)
+            samples.pop_front();
     }
     // Counting starts afresh: at the start of a try, and when a held-back answer goes on.
-    void restartStallClock() { arrivals.assign(1, {std::chrono::steady_clock::now(), arrived}); }
-    // Less than the stall's amount arrived in the last stall time.
-    bool hasStalled(std::chrono::seconds stallTime) const
+    void restartStallClock() { samples.assign(1, {std::chrono::steady_clock::now(), arrived}); }
+    // Less than the rule's bytes arrived in its window. Judged from the last sample at or
+    // before the window's start, so that a transfer is never taken for stalled too early.
+    bool hasStalled(const StallRule& rule) const
     {
-        const auto since = std::chrono::steady_clock::now() - stallTime;
-        const auto& [time, count] = arrivals.front();
-        return time <= since && (count > arrived - kStallBytes || arrivals[1].first <= since);
+        const auto since = std::chrono::steady_clock::now() - rule.window;
+        const auto after = std::upper_bound(samples.begin(), samples.end(), since,
+                                            [](std::chrono::steady_clock::time_point time,
+                                               const auto& s) { return time < s.first; });
+        return after != samples.begin() && arrived - std::prev(after)->second < rule.bytes;
     }
 
     static size_t onBody(char* data, size_t size, size_t count, void* self)
@@ -162,9 +185,17 @@ struct Fetcher::Transfer
 
     static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     {
-        const auto& transfer = *static_cast<const Transfer*>(self);
-        // Non-zero ends the transfer, and libcurl reports it as aborted by this callback.
-        return !transfer.paused && transfer.hasStalled(transfer.owner->m_transferTimeout);
+        auto& transfer = *static_cast<Transfer*>(self);
+        if (transfer.paused)
+            return 0;
+        transfer.sample();
+        for (const StallRule& rule : transfer.owner->stallRules()) {
+            if (transfer.hasStalled(rule)) {
+                transfer.stalledBy = &rule;
+                return 1; // ends the transfer; libcurl reports it as aborted by this callback
+            }
+        }
+        return 0;
     }
 
     static size_t onHeader(char* data, size_t size, size_t count, void* self)
@@ -177,7 +208,8 @@ struct Fetcher::Transfer
             transfer.chunked = false;
             transfer.framingFault.clear();
             transfer.retryAfterSeconds = -1;
-            transfer.reasonPhrase = QString::fromLatin1(line).section(u' ', 2).trimmed();
+            // Shown in the status line and written to the run log.
+            transfer.reasonPhrase = oneLineOf(QString::fromLatin1(line).section(u' ', 2), 64);
         } else if (const QByteArray length = headerValue(line, "content-length");
                    !length.isEmpty()) {
             bool ok = false;
@@ -232,6 +264,7 @@ struct Fetcher::Callbacks
 
 Fetcher::Fetcher(QObject* parent) : QObject(parent)
 {
+    setTransferTimeout(kDefaultTransferTimeout);
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     Q_UNUSED(initialised);
     m_multi = curl_multi_init();
@@ -256,6 +289,13 @@ Fetcher::~Fetcher()
         curl_slist_free_all(transfer->headers);
     }
     curl_multi_cleanup(m_multi);
+}
+
+void Fetcher::setTransferTimeout(std::chrono::seconds timeout)
+{
+    m_transferTimeout = timeout;
+    m_stallRules = {StallRule{kStallBytes, timeout},
+                    StallRule{kTrickleBytes, kTrickleTimeouts * timeout}};
 }
 
 void Fetcher::watchSocket(qintptr socket, int what)
@@ -385,6 +425,7 @@ void Fetcher::begin(Transfer& transfer)
     transfer.retryAfterSeconds = -1;
     transfer.tooLarge = false;
     transfer.paused = false;
+    transfer.stalledBy = nullptr;
     transfer.arrived = 0;
     transfer.restartStallClock();
     transfer.error[0] = '\0';
@@ -423,25 +464,20 @@ void Fetcher::begin(Transfer& transfer)
     QMetaObject::invokeMethod(this, &Fetcher::collectFinished, Qt::QueuedConnection);
 }
 
-QString Fetcher::describe(int resultCode, const char* error, bool& transient) const
+Fetcher::TryFailure Fetcher::describe(const Transfer& transfer, int resultCode) const
 {
     const auto code = CURLcode(resultCode);
-    transient = false;
-    if (code == CURLE_OPERATION_TIMEDOUT || code == CURLE_ABORTED_BY_CALLBACK) {
-        transient = true;
-        return QStringLiteral("less than 1 KB arrived in %1 seconds")
-            .arg(m_transferTimeout.count());
-    }
-    const QString message =
-        error[0] ? QString::fromLocal8Bit(error) : QString::fromLatin1(curl_easy_strerror(code));
+    if (code == CURLE_OPERATION_TIMEDOUT || code == CURLE_ABORTED_BY_CALLBACK)
+        return {stallReason(transfer.stalledBy ? *transfer.stalledBy : stallRules().front()), true};
+    const QString message = transfer.error[0] ? QString::fromLocal8Bit(transfer.error)
+                                              : QString::fromLatin1(curl_easy_strerror(code));
     for (const PlainReason& row : kPlainReasons) {
         if (row.code != code ||
             (row.messageHolds && !message.contains(QLatin1String(row.messageHolds))))
             continue;
-        transient = row.transient;
-        return row.reason ? QString::fromLatin1(row.reason) : message;
+        return {row.reason ? QString::fromLatin1(row.reason) : message, row.transient};
     }
-    return message;
+    return {message};
 }
 
 void Fetcher::release(Transfer& transfer)
@@ -453,22 +489,27 @@ void Fetcher::release(Transfer& transfer)
     }
 }
 
-QString Fetcher::failureOf(const Transfer& transfer, int resultCode, long status,
-                           bool& transient) const
+Fetcher::TryFailure Fetcher::failureOf(const Transfer& transfer, int resultCode, long status) const
 {
     const auto code = CURLcode(resultCode);
-    transient = false;
+    // Too large for a card file: that file is not what it should be, the next one may be.
     if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
-        return QStringLiteral("the answer is larger than %1 bytes").arg(m_maxBodySize);
+        return {QStringLiteral("the answer is larger than %1 bytes").arg(m_maxBodySize), false,
+                Reach::ThisItem};
     if (!transfer.framingFault.isEmpty())
-        return transfer.framingFault;
+        return {transfer.framingFault};
     if (code != CURLE_OK)
-        return describe(code, transfer.error, transient);
+        return describe(transfer, code);
     if (status == 200)
         return {};
-    transient = isTransientStatus(status);
-    const QString failure = QStringLiteral("the server answered %1").arg(status);
-    return transfer.reasonPhrase.isEmpty() ? failure : failure + u' ' + transfer.reasonPhrase;
+    QString reason = QStringLiteral("the server answered %1").arg(status);
+    if (!transfer.reasonPhrase.isEmpty())
+        reason += u' ' + transfer.reasonPhrase;
+    // The server does not have the file (404, 410), or refuses this client (401, 403).
+    const Reach reach = status == 404 || status == 410   ? Reach::ThisItem
+                        : status == 401 || status == 403 ? Reach::Refused
+                                                         : Reach::Everything;
+    return {reason, isTransientStatus(status), reach};
 }
 
 bool Fetcher::tryAgainLater(Transfer& transfer, const QString& failure)
@@ -492,16 +533,15 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
     long status = 0;
     curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
     release(transfer);
-    bool transient = false;
-    QString failure = failureOf(transfer, resultCode, status, transient);
-    if (failure.isEmpty()) {
+    const TryFailure failure = failureOf(transfer, resultCode, status);
+    if (failure.reason.isEmpty()) {
         transfer.body.squeeze(); // a body grown without a length may hold spare room
         settle(transfer, std::move(transfer.body));
-    } else if (!transient || !tryAgainLater(transfer, failure))
-        settle(transfer,
-               Result<QByteArray>::failure(
-                   transfer.tries > 1 ? failure + QStringLiteral(" (%1 tries)").arg(transfer.tries)
-                                      : failure));
+    } else if (!failure.transient || !tryAgainLater(transfer, failure.reason)) {
+        const QString tries =
+            transfer.tries > 1 ? QStringLiteral(" (%1 tries)").arg(transfer.tries) : QString();
+        settle(transfer, Result<QByteArray>::failure(failure.reason + tries, failure.reach));
+    }
 }
 
 void Fetcher::settle(Transfer& transfer, Result<QByteArray> result)

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <array>
 #include <chrono>
 #include <memory>
 #include <unordered_map>
@@ -21,9 +22,11 @@
 // http or https addresses. It fails on a network error, any other status, a body whose framing
 // is broken (a Content-Length that cannot be read or that disagrees with itself or with the
 // body, a bad chunk, both chunks and a length, an encoded body), a body over the size cap, or a
-// stall: less than 1 KB arrived in the last transfer time-out, however slowly the rest came.
+// stall: less than 1 KB arrived in the last transfer time-out, or less than 100 KB in the last
+// ten of them (a trickle that would hold one file for days), however the rest came.
 // Transient failures (a refused or dropped connection, a stall, status 408, 429, 500, 502, 503
-// or 504) are tried again after a pause.
+// or 504) are tried again after a pause. A failure that concerns only the file asked for (404,
+// 410, a body over the cap) reaches this item only; 401 and 403 are refusals of this client.
 //
 // Memory is bounded whatever servers send and however many fetches run: each body is capped,
 // and bodies not yet taken hold at most kMaxBytesHeld between them. A fetch that would pass it
@@ -42,8 +45,18 @@ public:
     static constexpr qint64 kDefaultMaxBodySize = qint64(8) << 20;
     static constexpr qint64 kMaxBytesHeld = qint64(32) << 20;
     static constexpr int kMaxRedirects = 10;
-    // A transfer stalls when less than this arrived in the last transfer time-out.
+    // A transfer stalls when less than this arrived in the last transfer time-out, or less than
+    // kTrickleBytes in the last kTrickleTimeouts of them.
     static constexpr qint64 kStallBytes = 1024;
+    static constexpr qint64 kTrickleBytes = 100 * 1024;
+    static constexpr int kTrickleTimeouts = 10;
+
+    // At least this many bytes in every window of this length.
+    struct StallRule
+    {
+        qint64 bytes;
+        std::chrono::seconds window;
+    };
 
     explicit Fetcher(QObject* parent = nullptr);
     ~Fetcher() override;
@@ -65,7 +78,9 @@ public:
     // Ends every fetch under way; each fails and nothing of it is returned.
     void abort();
 
-    void setTransferTimeout(std::chrono::seconds timeout) { m_transferTimeout = timeout; }
+    void setTransferTimeout(std::chrono::seconds timeout);
+    // The stall rules, the shortest window first.
+    const std::array<StallRule, 2>& stallRules() const { return m_stallRules; }
     void setMaxBodySize(qint64 bytes) { m_maxBodySize = bytes; }
     // The pauses before each further try; their count is the number of further tries.
     void setRetryDelays(QList<std::chrono::milliseconds> delays) { m_retryDelays = delays; }
@@ -93,10 +108,16 @@ private:
     void resumeHeldBack();
     void begin(Transfer& transfer);
     void complete(Transfer& transfer, int code);
-    // Why the try failed, in plain words; transient says whether another try may succeed.
-    QString describe(int code, const char* error, bool& transient) const;
-    // Why the try failed, or nothing; transient says whether another try may succeed.
-    QString failureOf(const Transfer& transfer, int code, long status, bool& transient) const;
+    // Why a try failed, in plain words (empty when it did not), whether another try may
+    // succeed, and what the failure means for other fetches.
+    struct TryFailure
+    {
+        QString reason;
+        bool transient = false;
+        Reach reach = Reach::Everything;
+    };
+    TryFailure describe(const Transfer& transfer, int code) const;
+    TryFailure failureOf(const Transfer& transfer, int code, long status) const;
     // Schedules another try, unless the tries are used up.
     bool tryAgainLater(Transfer& transfer, const QString& failure);
     // Ends the transfer's current try, if under way.
@@ -113,7 +134,8 @@ private:
     Id m_nextId = 1;
     qint64 m_bytesHeld = 0;
     Id m_awaited = 0; // the fetch take() waits for
-    std::chrono::seconds m_transferTimeout = kDefaultTransferTimeout;
+    std::chrono::seconds m_transferTimeout{};
+    std::array<StallRule, 2> m_stallRules{};
     qint64 m_maxBodySize = kDefaultMaxBodySize;
     QList<std::chrono::milliseconds> m_retryDelays{std::chrono::seconds(1), std::chrono::seconds(2),
                                                    std::chrono::seconds(4)};

@@ -14,6 +14,16 @@ QString trimSpaces(const QString& text)
     return text.mid(first, last - first);
 }
 
+QString oneLineOf(const QString& text, qsizetype maxLength)
+{
+    QString line = text;
+    line.removeIf([](QChar c) {
+        return !c.isPrint() || c.category() == QChar::Separator_Line ||
+               c.category() == QChar::Separator_Paragraph;
+    });
+    return line.trimmed().left(maxLength);
+}
+
 QString sizeText(double size)
 {
     if (std::trunc(size) == size && std::fabs(size) < 9.0e15)

@@ -7,6 +7,11 @@
 // Removes leading and trailing space characters (only " ", not tabs or other blanks).
 QString trimSpaces(const QString& text);
 
+// Text another computer wrote, made fit for one line of the window or the run log: characters
+// that are not printable or that break lines (line and paragraph separators too) removed,
+// trimmed, and at most maxLength characters kept.
+QString oneLineOf(const QString& text, qsizetype maxLength);
+
 // A size in bytes as plain decimal digits: no sign for whole non-negative values, no
 // separators, no exponent and no decimal point for a whole number.
 QString sizeText(double size);

@@ -110,8 +110,8 @@ Status updateOneCard(RunContext& run)
 }
 
 // Only a copy of the program that was killed leaves part files, and its lock tells: then every
-// card folder is cleaned before anything else. Where no lock can be held, each card folder is
-// cleaned as the run visits it.
+// card folder is cleaned before anything else. Where no lock can be held, another copy may be
+// storing files in the same folders, so a visit removes only part files abandoned long ago.
 void removeLeftovers(RunContext& run, const FolderLock& lock)
 {
     run.removeLeftoversOnVisit = !lock.isHeld();
@@ -120,7 +120,7 @@ void removeLeftovers(RunContext& run, const FolderLock& lock)
     if (const Result<QList<FolderEntry>> listed = listFolder(run.state.sDataPath)) {
         for (const FolderEntry& entry : listed.value()) {
             if (entry.isFolder)
-                removeLeftoverParts(run.state.sDataPath + entry.name);
+                removeLeftoverParts(run.state.sDataPath + entry.name, PartFiles::All);
         }
     }
 }
@@ -151,10 +151,20 @@ Status updateCards(RunContext& run)
     }
 
     state.sFinished = Clock::stamp();
-    if (Status written = run.log.writeRunFooter(state.sStarted, state.sFinished, state.cTotalBytes);
+    if (Status written = run.log.writeRunFooter(state.sStarted, state.sFinished, state.cTotalBytes,
+                                                state.filesNotUpdated);
         !written)
         return written;
     return run.log.close();
+}
+
+// The end of a run that passed files over: "DONE !" would say that all is well.
+QString doneWithFilesNotUpdated(int count)
+{
+    return QStringLiteral("DONE, but %1 could not be brought up to date: the run log %2 says "
+                          "which and why")
+        .arg(count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count),
+             QString::fromUtf16(RunLog::kFileName));
 }
 
 void reportStop(RunContext& run, QString reason)
@@ -181,6 +191,8 @@ void Command1_Click(RunContext& run)
     pumpEvents();
 
     state.cTotalBytes = Currency();
+    state.filesNotUpdated = 0;
+    state.filesNotUpdatedInARow = 0;
     state.sKey = trimSpaces(ui.tKEY->text());
     state.sUserName = trimSpaces(ui.tUSERNAME->text());
     state.sDataPath = trimSpaces(ui.tDATA->text());
@@ -206,6 +218,10 @@ void Command1_Click(RunContext& run)
         showHeldUpdates(); // the last card's texts, before the run's closing ones
         if (!updated) {
             reportStop(run, updated.error());
+        } else if (state.filesNotUpdated > 0) {
+            ui.Text2->setText(doneWithFilesNotUpdated(state.filesNotUpdated));
+            tellUser(run, ui.Text2->text());
+            ui.Command1->setText(kDone);
         } else {
             ui.Text2->setText(kDone);
             ui.Command1->setText(kDone);

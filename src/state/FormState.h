@@ -14,6 +14,10 @@ struct FormState
     QString sDataPath; // ends with "\" once a run has fixed it
 
     Currency cTotalBytes; // the run's total of bytes written
+    // Files of this run that were passed over (the server lacks them, the user protects them),
+    // and how many of them came one after another with no file brought up to date between.
+    int filesNotUpdated = 0;
+    int filesNotUpdatedInARow = 0;
     QString sStarted;
     QString sFinished;
 };

@@ -26,7 +26,8 @@ struct RunContext
     const bool& stopRequested;
     // Pictures that pass their size rule are read and fetched again when not whole.
     bool checkPictures = false;
-    // Part files left by a killed store are looked for in every card folder as it is visited.
+    // Where the data folder cannot be held, abandoned part files are looked for in every card
+    // folder as it is visited.
     bool removeLeftoversOnVisit = false;
 };
 

@@ -83,13 +83,17 @@ void tst_Window::refusalIsShownInARealModalBox()
 {
     QString text;
     QString caption;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        QVERIFY(box);
-        text = box->text();
-        caption = box->windowTitle();
-        box->accept();
+    // The box is looked for until it is there: the run pumps events before it shows one.
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            answer.stop();
+            text = box->text();
+            caption = box->windowTitle();
+            box->accept();
+        }
     });
+    answer.start(10);
     m_driver->tickOnly({});
     m_driver->runUpdate();
     QCOMPARE(text, QString("Nothing to GET. Please Check what to Get!"));

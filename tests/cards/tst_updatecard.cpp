@@ -9,6 +9,9 @@
 
 namespace {
 
+const QString kOneFileNotUpdated("DONE, but 1 file could not be brought up to date: the run log "
+                                 "KX-GET-CardDataUpdates.txt says which and why");
+
 std::string assetPath(const std::string& suffix)
 {
     return "/free/sets/a0001/illustrations/a0001" + suffix;
@@ -29,6 +32,7 @@ private slots:
     void onlyWholePicturesReplacePictures_data();
     void onlyWholePicturesReplacePictures();
     void checkingPicturesFetchesDamagedOnesAgain();
+    void filesThatCannotBeUpdatedArePassedOver();
 
 private:
     QString local(const QString& suffix) const { return m_work->file("a0001/a0001" + suffix); }
@@ -189,6 +193,10 @@ void tst_UpdateCard::onlyWholePicturesReplacePictures_data()
             animated.left(animated.indexOf(';', animated.indexOf("\x2C")) + 1),
             ", a GIF cut short");
 
+    refused("PNG without its end chunk", "_full.png", png.chopped(12), ", a PNG cut short");
+    refused("JPEG with a frame and no scan", "c.jpg",
+            jpeg.left(jpeg.indexOf("\xFF\xDA")) + "\xFF\xD9", ", a damaged JPEG");
+    refused("GIF without an image", "_full.png", gif("GIF89a", {}), ", a damaged GIF");
     refused("HTML page", "c.jpg", "<html><body>Error: database is down</body></html>",
             ", begins with \"<html><body>Erro\"");
     refused("empty picture", "_full.png", "", "");
@@ -214,16 +222,18 @@ void tst_UpdateCard::onlyWholePicturesReplacePictures()
     m_driver->box("cbCX")->setCheckState(Qt::PartiallyChecked);
     m_driver->runOneCard("a0001");
 
+    // A picture that is not whole is passed over, the former one kept.
     const QString url =
         QString::fromStdString(m_server->origin() + assetPath(suffix.toStdString()));
-    QCOMPARE(m_driver->text("Text2"),
-             failure.isNull() ? QString("DONE !")
-                              : QString("Update stopped: could not get %1: the answer is not a "
-                                        "whole picture (%2 bytes%3)")
-                                    .arg(url)
-                                    .arg(served.size())
-                                    .arg(failure));
+    QCOMPARE(m_driver->text("Text2"), failure.isNull() ? QString("DONE !") : kOneFileNotUpdated);
     QCOMPARE(readBytes(this->local(local)), failure.isNull() ? served : QByteArray("former"));
+    if (!failure.isNull())
+        QVERIFY(logLines().contains(
+            QString("Download File: %1 Not brought up to date: the answer is not a whole picture "
+                    "(%2 bytes%3); the file on disk is left as it was")
+                .arg(url)
+                .arg(served.size())
+                .arg(failure)));
     QVERIFY(!logLines().join('\n').contains(".xml"));
 }
 
@@ -298,6 +308,68 @@ void tst_UpdateCard::logBlockIsExactToTheByte()
                           QString("Total Bytes Downloaded = %1").arg(d + e + inf + x),
                           rule,
                           ""}));
+}
+
+void tst_UpdateCard::filesThatCannotBeUpdatedArePassedOver()
+{
+    // The server lacks a file of each kind but the last, whose picture it serves cut short,
+    // and one card file is read-only; a second card is whole on the server.
+    const QDir data(m_work->path());
+    data.mkpath("a0002");
+    writeBytes(local(".xml"), "old xml");
+    QFile::setPermissions(local(".xml"), QFile::ReadOwner);
+    m_server->setAnswer(assetPath("c.jpg"), {404, "not here"});
+    m_server->setAnswer(assetPath("e.bmp"), {404, "not here"});
+    m_server->setAnswer(assetPath(".inf"), {410, "gone"});
+    const std::string png = sample::assetBody("a0001", "_full.png");
+    m_server->setAnswer(assetPath("_full.png"), {200, png.substr(0, png.size() / 2)});
+    const QDateTime start(QDate(2024, 6, 1), QTime(21, 5, 9));
+    FixedClock clock({start, start, start.addSecs(5)});
+    m_driver->prepare(m_work->path(), kAssetBoxes, true);
+    m_driver->runUpdate();
+
+    const QString notUpdated = "Not brought up to date: %1; the file on disk is left as it was";
+    const QString missing = notUpdated.arg("the server answered 404 Not Found");
+    const QString gone = notUpdated.arg("the server answered 410 Gone");
+    const QString path = m_work->path() + "\\a0001\\a0001";
+    const QString assets = QString::fromStdString(m_server->origin() + assetPath(""));
+    const QString info = QString::fromStdString(m_server->origin()) +
+                         "/bof/bof.php?cmd=cardinfo&zumikey=KEYCODEPLACEHOLDER&zumiusername="
+                         "USERNAME&cardids=a0001&xmlonly=1";
+    const qsizetype d = sample::assetBody("a0001", "d.bmp").size();
+    const QStringList lines = logLines();
+    const qsizetype first = lines.indexOf("a0001");
+    QCOMPARE(
+        lines.mid(first, lines.indexOf("a0002") - first),
+        QStringList(
+            {"a0001", path + "c.jpg size 0",
+             QString("Download File: %1c.jpg %2").arg(assets, missing), path + "d.bmp size 0",
+             QString("Download File: %1d.bmp New size %2").arg(assets).arg(d),
+             QString("Download File: %1e.bmp %2").arg(assets, missing), path + ".woxinf size 0",
+             QString("Download File: %1.woxinf %2").arg(assets, gone),
+             QString("Download File: %1.woxdld %2").arg(assets, gone), path + ".xml size 7",
+             QString("Download File: %1 %2").arg(info, notUpdated.arg("the file is read-only")),
+             path + "_full.png size 0",
+             QString("Download File: %1_full.png %2")
+                 .arg(assets, notUpdated.arg(QString("the answer is not a whole "
+                                                     "picture (%1 bytes, a PNG cut "
+                                                     "short)")
+                                                 .arg(png.size() / 2)))}));
+    qsizetype total = d + sample::infoBody("a0002").size();
+    for (const char* suffix : {"c.jpg", "d.bmp", "e.bmp", ".inf", "_full.png"})
+        total += sample::assetBody("a0002", suffix).size();
+    QCOMPARE(lines.mid(lines.size() - 4),
+             QStringList({QString("Total Bytes Downloaded = %1").arg(total),
+                          "Files not brought up to date = 6", QString(47, u'#'), ""}));
+
+    const QString done = "DONE, but 6 files could not be brought up to date: the run log "
+                         "KX-GET-CardDataUpdates.txt says which and why";
+    QCOMPARE(m_driver->text("Text2"), done);
+    QCOMPARE(m_boxes->texts, QStringList{done});
+    QCOMPARE(m_driver->text("Command1"), QString("DONE !"));
+    QCOMPARE(readBytes(local(".xml")), QByteArray("old xml"));
+    QCOMPARE(filesBelow(m_work->file("a0001")), QStringList({"a0001.xml", "a0001d.bmp"}));
+    QCOMPARE(filesBelow(m_work->file("a0002")).size(), qsizetype(7));
 }
 
 QTEST_MAIN(tst_UpdateCard)

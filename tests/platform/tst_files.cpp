@@ -42,6 +42,22 @@ void tst_Files::storesAreWholeOrNothing()
     QCOMPARE(readBytes(target), QByteArray("new"));
     QCOMPARE(filesBelow(card), QStringList{"a0001c.jpg"});
 
+    // Where no lock keeps other copies out, a visit removes only the part files that no
+    // running copy can still be writing.
+    const QString abandoned = card + "/.a0001c.jpg.4242.kx-part";
+    const QString written = card + "/.a0001d.bmp.4343.kx-part";
+    writeBytes(abandoned, "killed long ago");
+    writeBytes(written, "being written");
+    QFile file(abandoned);
+    QVERIFY(file.open(QIODevice::ReadWrite) &&
+            file.setFileTime(QDateTime::currentDateTime().addSecs(-kAbandonedPartSeconds - 60),
+                             QFileDevice::FileModificationTime));
+    file.close();
+    removeLeftoverParts(card, PartFiles::Abandoned);
+    QCOMPARE(filesBelow(card), QStringList({".a0001d.bmp.4343.kx-part", "a0001c.jpg"}));
+    removeLeftoverParts(card, PartFiles::All);
+    QCOMPARE(filesBelow(card), QStringList{"a0001c.jpg"});
+
     // A read-only file is never replaced; a missing folder is never created.
     QFile::setPermissions(target, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     QCOMPARE(writeWholeFile(target, "other").error(), QString("the file is read-only"));

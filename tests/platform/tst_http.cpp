@@ -47,7 +47,8 @@ private slots:
     void onlyWholeAnswersOfStatus200Succeed_data();
     void onlyWholeAnswersOfStatus200Succeed();
     void transientFailuresAreTriedAgain();
-    void aSlowLineIsNoStall();
+    void stallRulesTellATrickleFromASlowLine_data();
+    void stallRulesTellATrickleFromASlowLine();
     void memoryStaysBoundedWhateverIsSent();
     void urlIsSentAsBuiltAndThroughTheSystemProxy();
 
@@ -87,6 +88,8 @@ void tst_Http::onlyWholeAnswersOfStatus200Succeed_data()
         QTest::newRow(name) << status << int(fault) << redirects << QByteArray() << failure;
     };
     row("404", 404, Fault::None, 0, "the server answered 404 Not Found");
+    row("410", 410, Fault::None, 0, "the server answered 410 Gone");
+    row("401", 401, Fault::None, 0, "the server answered 401 Unauthorized");
     row("204", 204, Fault::None, 0, "the server answered 204 No Content");
     row("206", 206, Fault::None, 0, "the server answered 206 Partial Content");
     // Each row is given one more try: "(2 tries)" marks the failures that may pass.
@@ -113,6 +116,8 @@ void tst_Http::onlyWholeAnswersOfStatus200Succeed_data()
     raw("flood of headers",
         ok + QByteArray("X-Filler: aaaaaaaaaaaaaaaaaaaa\r\n").repeated(10000) + "\r\n",
         "the answer's headers are too long");
+    raw("NUL in a header", ok + QByteArray("X-A: a\0b\r\nContent-Length: 4\r\n\r\nbody", 34),
+        "the answer's headers are broken");
     raw("unreadable length", ok + "Content-Length: 4x\r\n\r\nbody",
         "the answer's length cannot be read");
     raw("two lengths", ok + "Content-Length: 4\r\nContent-Length: 5\r\n\r\nbody!",
@@ -151,6 +156,13 @@ void tst_Http::onlyWholeAnswersOfStatus200Succeed()
     const Result<QByteArray> fetched =
         m_fetcher->fetch(raw.isEmpty() ? url("/hop" + std::to_string(redirects)) : rawServer.url());
     QCOMPARE(fetched.error(), failure.isEmpty() ? QString() : failure);
+    // What the failure means for the next file: only a file the server lacks, or one too large
+    // for a card, leaves the others to try; 401 and 403 refuse every request.
+    const Reach reach = status == 404 || status == 410 || failure.contains("larger")
+                            ? Reach::ThisItem
+                        : status == 401 ? Reach::Refused
+                                        : Reach::Everything;
+    QCOMPARE(int(fetched.reach()), int(reach));
     if (fetched && raw.isEmpty())
         QCOMPARE(fetched.value(), toBytes(body));
     QCOMPARE(m_fetcher->bytesHeld(), qint64(0));
@@ -176,14 +188,44 @@ void tst_Http::transientFailuresAreTriedAgain()
              QString("the server answered 503 Service Unavailable (4 tries)"));
 }
 
-void tst_Http::aSlowLineIsNoStall()
+void tst_Http::stallRulesTellATrickleFromASlowLine_data()
 {
+    QTest::addColumn<int>("timeout"); // seconds; the trickle rule looks at ten of them
+    QTest::addColumn<int>("burst");   // bytes sent at once first
+    QTest::addColumn<int>("bytes");   // then this many
+    QTest::addColumn<int>("every");   // every this many milliseconds
+    QTest::addColumn<QString>("failure");
     // 600 bytes a second: less than 1 KB in every second, more in every three.
-    m_fetcher->setTransferTimeout(std::chrono::seconds(3));
-    const std::string body(3000, 's');
-    m_server->setAnswer("/slow",
-                        {200, body, Fault::Trickle, 0, {}, "", 60, std::chrono::milliseconds(100)});
-    QCOMPARE(m_fetcher->fetch(url("/slow")).value(), toBytes(body));
+    QTest::newRow("slow line") << 3 << 0 << 60 << 100 << QString();
+    // The rule holds after the first KB too.
+    QTest::newRow("burst, then a dribble")
+        << 1 << 5000 << 10 << 100 << "less than 1 KB arrived in 1 seconds";
+    // 2 KB a second passes the first rule every second, and holds a file for hours.
+    QTest::newRow("trickle") << 1 << 0 << 200 << 100 << "less than 100 KB arrived in 10 seconds";
+}
+
+void tst_Http::stallRulesTellATrickleFromASlowLine()
+{
+    QFETCH(int, timeout);
+    QFETCH(int, burst);
+    QFETCH(int, bytes);
+    QFETCH(int, every);
+    QFETCH(QString, failure);
+    m_fetcher->setTransferTimeout(std::chrono::seconds(timeout));
+    const std::string body(failure.isEmpty() ? 3000 : 100000, 's');
+    m_server->setAnswer("/slow", {200,
+                                  body,
+                                  Fault::Trickle,
+                                  0,
+                                  {},
+                                  "",
+                                  std::size_t(bytes),
+                                  std::chrono::milliseconds(every),
+                                  std::size_t(burst)});
+    const Result<QByteArray> fetched = m_fetcher->fetch(url("/slow"));
+    QCOMPARE(fetched.error(), failure.isEmpty() ? QString() : failure);
+    if (fetched)
+        QCOMPARE(fetched.value(), toBytes(body));
 }
 
 void tst_Http::memoryStaysBoundedWhateverIsSent()

@@ -117,6 +117,20 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()
         << "another update of this data folder is running, on evil[2Jpc since 2024-06-01: "
            "wait for it to end (a copy that was stopped, or whose computer went off, lets go "
            "within minutes; if it does not, remove DATA\\.kx-update.lock)";
+    // Trouble that every later file would meet stops the run at once; so do many files in a
+    // row that are not on the server.
+    const QString asset = "could not get ORIGIN/free/sets/a0001/illustrations/a0001c.jpg: ";
+    QTest::newRow("refused") << "" << asset + "the server answered 403 Forbidden";
+    QTest::newRow("dropped") << "" << asset + "the answer was cut short (4 tries)";
+    QTest::newRow("card-info refuses")
+        << ""
+        << "could not get ORIGIN/bof/bof.php?cmd=cardinfo&zumikey=KEYCODEPLACEHOLDER&zumiusername="
+           "USERNAME&cardids=a0001&xmlonly=1: the card-info service refused the key code and user "
+           "name (the server answered 401 Unauthorized): check both";
+    QTest::newRow("nothing on the server")
+        << ""
+        << "25 files in a row were not on the server or were not whole pictures (the last: the "
+           "server answered 404 Not Found): is the server address right?";
     QTest::newRow("lock is a pipe") << ""
                                     << "could not lock DATA\\: it is not a regular file";
     QTest::newRow("unreadable") << ""
@@ -134,9 +148,18 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
     QFETCH(QString, reason);
     QDir().mkpath(data() + "/a0001");
     // A server that answers anything with a picture.
-    m_server->setInjector([](const std::string&) {
-        return Answer{200, sample::assetBody("a0001", "c.jpg")};
+    const QString tag = QTest::currentDataTag();
+    const int status = tag == "refused" ? 403 : tag == "card-info refuses" ? 401 : 200;
+    const auto fault = tag == "dropped" ? Answer::Fault::Drop : Answer::Fault::None;
+    m_server->setInjector([status, fault](const std::string&) {
+        return Answer{status, sample::assetBody("a0001", "c.jpg"), fault};
     });
+    if (tag == "nothing on the server") {
+        // Four cards of seven files each, every one of them a 404.
+        for (const char* card : {"a0002", "a0003", "a0004"})
+            QDir().mkpath(data() + "/" + card);
+        m_server->setInjector([](const std::string&) { return Answer{404, "not here"}; });
+    }
     FolderLock otherCopy;
     std::unique_ptr<FileSizeLimit> limit;
     if (QTest::currentDataTag() == QString("locked")) {
@@ -149,8 +172,8 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
 #ifdef Q_OS_WIN
         QSKIP("a held lock file cannot be written on Windows");
 #endif
-        writeBytes(data() + "/.kx-update.lock",
-                   "1\nkx\nevil\r\x1b[2Jpc\n2024-06-01\a" + QByteArray(5000, '\t') + "\n");
+        writeBytes(data() + "/.kx-update.lock", "1\nkx\nevil\r\x1b[2J\u2028pc\n2024-06-01\a\u2029" +
+                                                    QByteArray(5000, '\t') + "\n");
     }
     if (QTest::currentDataTag() == QString("lock is a pipe") &&
         !makePipe(data() + "/.kx-update.lock"))
@@ -176,14 +199,16 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
     auto before = snapshot(m_work->path());
     before.remove("KX-GET-CardDataUpdates.txt");
 
-    m_driver->prepare(data(), kAssetBoxes);
+    m_driver->prepare(data(), tag == "card-info refuses" ? QStringList{"cbCX"} : kAssetBoxes);
     if (card.isEmpty())
         m_driver->runUpdate();
     else
         m_driver->runOneCard(card);
     limit.reset();
     QFile::setPermissions(data(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    reason.replace("DATA", data()).replace("HOST", QSysInfo::machineHostName());
+    reason.replace("DATA", data())
+        .replace("HOST", QSysInfo::machineHostName())
+        .replace("ORIGIN", QString::fromStdString(m_server->origin()));
     QCOMPARE(m_driver->text("Text2"), "Update stopped: " + reason);
     QVERIFY(m_driver->button("Command2")->isEnabled());
     auto after = snapshot(m_work->path());

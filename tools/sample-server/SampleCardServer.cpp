@@ -225,10 +225,12 @@ void SampleCardServer::serve(const std::string& target, const std::string& path,
         const std::string body = answer.body;
         response.set_content_provider(
             body.size(), type,
-            [this, body, target, bytes = answer.trickleBytes, every = answer.trickleEvery](
-                std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                waitFor(every);
-                const std::size_t length = std::min(bytes, body.size() - offset);
+            [this, body, target, bytes = answer.trickleBytes, every = answer.trickleEvery,
+             burst = answer.burstBytes](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (offset >= burst)
+                    waitFor(every);
+                const std::size_t length =
+                    std::min(offset < burst ? burst - offset : bytes, body.size() - offset);
                 return !m_stopping &&
                        (sink.write(body.data() + offset, length) || leftEarly(target));
             });

@@ -44,6 +44,7 @@ public:
         std::string location; // a redirect target, sent with status 3xx
         std::size_t trickleBytes = 64;
         std::chrono::milliseconds trickleEvery{10};
+        std::size_t burstBytes = 0; // of a trickle, sent at once before it starts
     };
 
     struct Request
