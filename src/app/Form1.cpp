@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 
+#include "cards/AssetKinds.h"
 #include "cards/FetchAhead.h"
 #include "log/RunLog.h"
 #include "platform/CheckValue.h"
@@ -85,7 +86,7 @@ void Form1::setConnections(int connections)
 
 void Form1::Form_Load()
 {
-    loadSettings(*ui, m_state);
+    m_savedInfo = loadSettings(*ui, m_state);
     ui->Command1->setEnabled(false);
     ui->Command3->setEnabled(false);
     setCheckValue(ui->Check1, kUnticked);
@@ -101,11 +102,12 @@ void Form1::Form_Load()
 void Form1::Command1_Click()
 {
     m_running = true;
+    m_stopRequest.clear();
     RunLog log;
-    RunContext run{this,           *ui,         m_state,   log,
-                   *m_fetches,     *m_progress, m_origins, m_closeRequested,
-                   m_checkPictures};
+    RunContext run{this,      *ui,           m_state,        log, *m_fetches, *m_progress,
+                   m_origins, m_stopRequest, m_checkPictures};
     ::Command1_Click(run);
+    m_lastOutcome = run.outcome;
     m_running = false;
     if (m_closeRequested)
         close();
@@ -152,5 +154,31 @@ void Form1::closeEvent(QCloseEvent* event)
     // written its log and returned.
     event->ignore();
     m_closeRequested = true;
+    stopRun(windowClosedReason());
+}
+
+void Form1::stopRun(const QString& reason)
+{
+    if (!m_running || !m_stopRequest.isEmpty())
+        return;
+    m_stopRequest = reason;
     Inet1->abort();
+}
+
+void Form1::runUpdate(const RunChoices& choices)
+{
+    const std::vector<QCheckBox*> boxes = assetBoxes(*ui);
+    for (std::size_t kind = 0; kind < boxes.size() && !choices.kinds.empty(); ++kind)
+        setCheckValue(boxes[kind],
+                      kind < choices.kinds.size() && choices.kinds[kind] ? kTicked : kUnticked);
+    (choices.card.isEmpty() ? ui->oWhat_0 : ui->oWhat_1)->click();
+    ui->Text3->setText(choices.card);
+    (choices.overwrite ? ui->oHow_1 : ui->oHow_0)->click();
+    setCheckValue(ui->Check1, kTicked);
+    ui->Command1->click();
+}
+
+QString Form1::statusText() const
+{
+    return ui->Text2->text();
 }

@@ -26,6 +26,9 @@ struct AssetDownload
 struct AssetKind
 {
     const char* name;
+    // How the command line names the kind, and what its help says of it.
+    const char* optionName;
+    const char* optionHelp;
     QCheckBox* Ui::Form1::*box;
     const char* probeSuffix;
     // Whether a file of this size is fetched in only-missing mode.

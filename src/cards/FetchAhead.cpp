@@ -30,7 +30,7 @@ void FetchAhead::reachedCard(int index)
 
 void FetchAhead::topUp()
 {
-    if (!m_run || m_run->stopRequested || m_toppingUp)
+    if (!m_run || !m_run->stopRequest.isEmpty() || m_toppingUp)
         return;
     const QScopedValueRollback busy(m_toppingUp, true);
     const auto queueFull = [&] {

@@ -126,8 +126,8 @@ private:
     {
         const QString url = m_names.url(kind, download.fetchSuffix);
         Result<QByteArray> body = m_run.fetches.take(url);
-        if (m_run.stopRequested)
-            return Status::failure(windowClosedReason());
+        if (!m_run.stopRequest.isEmpty())
+            return Status::failure(m_run.stopRequest);
         if (!body)
             return fetchFailed(kind, download, url, body);
         const QByteArray bData = std::move(body).value();
@@ -207,7 +207,11 @@ private:
                                            : m_run.log.writeNotUpdatedLine(notUpdatedReason);
                 !logged)
                 return logged;
+            if (i >= stored && state.notUpdatedReasons.size() < FormState::kMaxReasonsKept)
+                state.notUpdatedReasons << m_names.url(kind, download.storeSuffixes[size_t(i)]) +
+                                               QStringLiteral(": ") + notUpdatedReason;
         }
+        state.filesUpdated += int(stored);
         if (stored > 0) {
             holdText(m_ui.Text1, sizeText(dSize));
             state.cTotalBytes.add(dSize);

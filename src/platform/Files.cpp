@@ -132,6 +132,7 @@ Status FolderLock::lock(const QString& folder)
         m_tookOver = attempt.outcome == LockFileAttempt::TakenOver;
         return {};
     case LockFileAttempt::Held:
+        m_heldByAnother = true;
         return Status::failure(heldReason(path, attempt.holder));
     case LockFileAttempt::Unavailable:
         break;

@@ -85,11 +85,14 @@ public:
     bool isHeld() const { return m_handle != -1; }
     // Whether the lock was left by a copy that was killed: it may have left part files.
     bool tookOverStaleLock() const { return m_tookOver; }
+    // Whether lock() failed because another running copy holds the folder.
+    bool heldByAnotherCopy() const { return m_heldByAnother; }
 
 private:
     qintptr m_handle = -1; // the system's file descriptor or handle
     QString m_path;
     bool m_tookOver = false;
+    bool m_heldByAnother = false;
 };
 
 // Whether a text file can hold the text: every character has its place in the system's 8-bit

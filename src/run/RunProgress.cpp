@@ -53,29 +53,33 @@ void RunProgress::clear()
     m_bar->setTextVisible(false);
 }
 
-QString RunProgress::timeLeft() const
+QString RunProgress::estimate() const
 {
     const qint64 elapsed = m_elapsed();
     if (m_finished || elapsed < kEstimateAfterMs || m_done == 0 || m_done >= m_total)
         return {};
     const qint64 secondsLeft = elapsed * (m_total - m_done) / m_done / 1000;
     if (secondsLeft < 60)
-        return QStringLiteral(", less than a minute left");
+        return QStringLiteral("less than a minute left");
     const qint64 minutesLeft = (secondsLeft + 30) / 60;
     if (minutesLeft == 1)
-        return QStringLiteral(", about a minute left");
+        return QStringLiteral("about a minute left");
     if (minutesLeft < 120)
-        return QStringLiteral(", about %1 minutes left").arg(minutesLeft);
-    return QStringLiteral(", about %1 h %2 min left").arg(minutesLeft / 60).arg(minutesLeft % 60);
+        return QStringLiteral("about %1 minutes left").arg(minutesLeft);
+    return QStringLiteral("about %1 h %2 min left").arg(minutesLeft / 60).arg(minutesLeft % 60);
 }
 
 void RunProgress::show()
 {
-    const QString text = QStringLiteral("%1 of %2 cards").arg(m_done).arg(m_total) + timeLeft();
+    const QString left = estimate();
+    const QString text = QStringLiteral("%1 of %2 cards").arg(m_done).arg(m_total) +
+                         (left.isEmpty() ? QString() : QStringLiteral(", ") + left);
     holdUntilShown(m_bar, [bar = m_bar, done = m_done, total = m_total, text] {
         // A range of 0 to 0 would turn the bar into a busy indicator.
         bar->setRange(0, qMax(total, 1));
         bar->setValue(done);
         bar->setFormat(text);
     });
+    if (m_listener)
+        m_listener();
 }

@@ -28,12 +28,19 @@ public:
     // Idle and empty again.
     void clear();
 
+    int cardsDone() const { return m_done; }
+    int cardsTotal() const { return m_total; }
+    // "about 5 minutes left" once a minute has passed, else empty.
+    QString estimate() const;
+    // Called whenever the count changes, for a console that shows it too.
+    void setListener(std::function<void()> listener) { m_listener = std::move(listener); }
+
 private:
     void show();
-    QString timeLeft() const;
 
     QProgressBar* m_bar;
     Elapsed m_elapsed;
+    std::function<void()> m_listener;
     QElapsedTimer m_clock;
     int m_total = 0;
     int m_done = 0;

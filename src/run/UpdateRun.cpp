@@ -131,8 +131,11 @@ Status updateCards(RunContext& run)
 {
     FormState& state = run.state;
     FolderLock lock;
-    if (Status locked = lock.lock(state.sDataPath); !locked)
+    if (Status locked = lock.lock(state.sDataPath); !locked) {
+        if (lock.heldByAnotherCopy())
+            run.outcome = RunOutcome::FolderHeld;
         return locked;
+    }
     removeLeftovers(run, lock);
     if (Status opened = run.log.open(); !opened)
         return opened;
@@ -193,6 +196,8 @@ void Command1_Click(RunContext& run)
     state.cTotalBytes = Currency();
     state.filesNotUpdated = 0;
     state.filesNotUpdatedInARow = 0;
+    state.filesUpdated = 0;
+    state.notUpdatedReasons.clear();
     state.sKey = trimSpaces(ui.tKEY->text());
     state.sUserName = trimSpaces(ui.tUSERNAME->text());
     state.sDataPath = trimSpaces(ui.tDATA->text());
@@ -209,16 +214,20 @@ void Command1_Click(RunContext& run)
         ui.Text2->setText(QStringLiteral("Nothing to GET. Please Check what to Get!"));
         tellUser(run, ui.Text2->text());
         ui.Command1->setText(kDone);
+        run.outcome = RunOutcome::NothingToGet;
     } else {
-        Status updated = run.stopRequested ? Status::failure(windowClosedReason()) : Status();
+        Status updated = run.stopRequest.isEmpty() ? Status() : Status::failure(run.stopRequest);
         if (updated)
             updated = updateCards(run);
         run.fetches.finish();
         run.progress.finish();
         showHeldUpdates(); // the last card's texts, before the run's closing ones
         if (!updated) {
+            if (run.outcome != RunOutcome::FolderHeld)
+                run.outcome = RunOutcome::Stopped;
             reportStop(run, updated.error());
         } else if (state.filesNotUpdated > 0) {
+            run.outcome = RunOutcome::DoneWithFilesNotUpdated;
             ui.Text2->setText(doneWithFilesNotUpdated(state.filesNotUpdated));
             tellUser(run, ui.Text2->text());
             ui.Command1->setText(kDone);

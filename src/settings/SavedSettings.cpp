@@ -41,17 +41,19 @@ void Command3_Click(Ui::Form1& ui)
                             : QStringLiteral("Could not save your info: ") + saved.error());
 }
 
-void loadSettings(Ui::Form1& ui, FormState& state)
+Status loadSettings(Ui::Form1& ui, FormState& state)
 {
+    const QString name = QString::fromUtf16(kSettingsFileName);
     TextFile file;
-    if (!file.open(QString::fromUtf16(kSettingsFileName), TextFile::Mode::Input))
-        return;
+    if (Status opened = file.open(name, TextFile::Mode::Input); !opened)
+        return Status::failure(QStringLiteral("could not read %1: %2").arg(name, opened.error()));
     // Lines 3, 5 and 7 hold the values; the label lines between them are read and skipped.
     QString* const values[] = {&state.sUserName, &state.sKey, &state.sDataPath};
     for (int lineNumber = 1; lineNumber <= 7; ++lineNumber) {
         Result<QString> line = file.readLine();
         if (!line)
-            return;
+            return Status::failure(
+                QStringLiteral("%1 holds %2 lines, not 7").arg(name).arg(lineNumber - 1));
         if (lineNumber % 2 == 1 && lineNumber > 1)
             *values[lineNumber / 2 - 1] = std::move(line).value();
     }
@@ -59,4 +61,5 @@ void loadSettings(Ui::Form1& ui, FormState& state)
     ui.tUSERNAME->setText(state.sUserName);
     ui.tKEY->setText(state.sKey);
     ui.tDATA->setText(state.sDataPath);
+    return {};
 }

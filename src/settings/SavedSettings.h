@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Result.h"
 #include "state/FormState.h"
 
 namespace Ui {
@@ -14,5 +15,6 @@ inline constexpr char16_t kSettingsFileName[] = u"KXSavedInfo.txt";
 void Command3_Click(Ui::Form1& ui);
 
 // Reads the saved values into the state and then into the three boxes. A missing, short or
-// unreadable file changes no box and says nothing.
-void loadSettings(Ui::Form1& ui, FormState& state);
+// unreadable file changes no box and says nothing; the result tells why, for a run without a
+// window, which has no boxes to type into.
+Status loadSettings(Ui::Form1& ui, FormState& state);

@@ -3,6 +3,7 @@
 #include "platform/Text.h"
 
 #include <QString>
+#include <QStringList>
 
 // Values that live as long as the window and that the load, the run and the card update
 // share. The names are the ones the whole program uses for them.
@@ -18,6 +19,11 @@ struct FormState
     // and how many of them came one after another with no file brought up to date between.
     int filesNotUpdated = 0;
     int filesNotUpdatedInARow = 0;
+    // Files brought up to date in this run, and the first of those passed over with the
+    // reason ("URL: reason"), for a summary.
+    int filesUpdated = 0;
+    QStringList notUpdatedReasons;
+    static constexpr int kMaxReasonsKept = 100;
     QString sStarted;
     QString sFinished;
 };

@@ -11,11 +11,11 @@ QString windowClosedReason()
 Status pumpEvents(const RunContext& run)
 {
     pumpEvents();
-    return run.stopRequested ? Status::failure(windowClosedReason()) : Status();
+    return run.stopRequest.isEmpty() ? Status() : Status::failure(run.stopRequest);
 }
 
 void tellUser(const RunContext& run, const QString& text)
 {
-    if (!run.stopRequested)
+    if (run.stopRequest.isEmpty())
         MessageBox::show(run.window, text);
 }

@@ -11,6 +11,16 @@ class QWidget;
 class RunLog;
 class RunProgress;
 
+// How a run ended.
+enum class RunOutcome
+{
+    Done,                    // every file brought up to date ("DONE !")
+    DoneWithFilesNotUpdated, // the run went through, passing files over
+    NothingToGet,            // no asset box ticked
+    Stopped,                 // trouble every later file would meet, or a stop request
+    FolderHeld               // another copy of the program holds the data folder
+};
+
 // What an update run works with: the window's controls, the form-level state, the open
 // run log and the fetches of the run.
 struct RunContext
@@ -22,10 +32,13 @@ struct RunContext
     FetchAhead& fetches;
     RunProgress& progress;
     Origins origins;
-    // Set when the user closes the window during the run; the run then stops at once.
-    const bool& stopRequested;
+    // Not empty once the run is asked to stop (the window closed, Ctrl+C): it then stops at
+    // once, with this as its reason.
+    const QString& stopRequest;
     // Pictures that pass their size rule are read and fetched again when not whole.
     bool checkPictures = false;
+    // How the run ended, and why it stopped; set as it ends.
+    RunOutcome outcome = RunOutcome::Done;
     // Where the data folder cannot be held, abandoned part files are looked for in every card
     // folder as it is visited.
     bool removeLeftoversOnVisit = false;

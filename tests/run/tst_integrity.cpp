@@ -4,6 +4,8 @@
 #include "SampleCollection.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
+#include "app/UnattendedRun.h"
+#include "platform/Files.h"
 
 #include <QApplication>
 #include <QDir>
@@ -26,6 +28,12 @@ int runChild(const QString& origin, const QString& data, long fileSizeLimit)
     return 0;
 }
 
+// In the child: the program's run without a window, as its command line asks.
+int runUnattendedChild(const QString& origin, const QStringList& arguments)
+{
+    return runUnattended(readCommandLine(arguments), {origin, origin}, standardConsole());
+}
+
 } // namespace
 
 class tst_Integrity : public QObject
@@ -35,6 +43,7 @@ class tst_Integrity : public QObject
 private slots:
     void killedRunLosesAtMostTheLineInHand();
     void fileSizeLimitStopsTheRunCleanly();
+    void sigtermStopsAnUnattendedRunCleanly();
 
 private:
     QProcess* startChild(const QString& origin, const QString& data, long fileSizeLimit = 0)
@@ -102,10 +111,39 @@ void tst_Integrity::fileSizeLimitStopsTheRunCleanly()
     QVERIFY(readBytes(work.file("KX-GET-CardDataUpdates.txt")).contains("Reason: could not write"));
 }
 
+void tst_Integrity::sigtermStopsAnUnattendedRunCleanly()
+{
+    WorkFolder work;
+    const QString data = work.file("Data");
+    for (int card = 0; card < 400; ++card)
+        QDir().mkpath(data + "/" + QString::fromStdString(sample::cardName(card)));
+    writeBytes("KXSavedInfo.txt", textFileBytes({"#", "#", "user", "#", "key", "#", data}));
+    SampleCardServer server;
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--unattended", QString::fromStdString(server.origin()), "--run", "--get", "all"});
+    QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() > 100, 60000);
+    child.terminate(); // SIGTERM, as systemd and kill send it
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 130);
+    QVERIFY(QString::fromLocal8Bit(child.readAllStandardError())
+                .endsWith("kx-card-updater: Update stopped: stopped by SIGTERM\n"));
+
+    // Whole files, no part file, the lock let go, the log block closed with the reason.
+    for (const QString& file : filesBelow(data))
+        QCOMPARE(readBytes(data + "/" + file), servedBytes(QFileInfo(file).fileName()));
+    const QStringList lines = logLines();
+    QVERIFY(lines.at(lines.size() - 4).startsWith("Stopped on: "));
+    QCOMPARE(lines.at(lines.size() - 3), QString("Reason: stopped by SIGTERM"));
+}
+
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     const QStringList arguments = application.arguments();
+    if (arguments.value(1) == "--unattended")
+        return runUnattendedChild(arguments.value(2), arguments.mid(3));
     if (arguments.value(1) == "--child")
         return runChild(arguments.value(2), arguments.value(3), arguments.value(4).toLong());
     tst_Integrity test;

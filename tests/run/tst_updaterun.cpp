@@ -2,6 +2,7 @@
 #include "SampleCollection.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
+#include "app/UnattendedRun.h"
 #include "platform/Files.h"
 
 #include <QDir>
@@ -25,9 +26,39 @@ private slots:
     void closingStopsAtOnce();
     void fetchingAheadChangesNothingButTheTime();
     void aLockNoRunningCopyHoldsIsTakenOver();
+    void unattendedRunIsTheWindowsRun();
+    void unattendedRunTellsHowItWent_data();
+    void unattendedRunTellsHowItWent();
 
 private:
     QString data() const { return m_work->file("Data"); }
+    // The saved info of the working folder, its first lines only where asked.
+    void saveInfo(int lines = 7) const
+    {
+        const QStringList all{"# KX Card Update Saved Info",
+                              "# UserName",
+                              "USERNAME",
+                              "# Key Code",
+                              "KEYCODEPLACEHOLDER",
+                              "# Path to Data Folder",
+                              data()};
+        writeBytes("KXSavedInfo.txt", textFileBytes(all.mid(0, lines)));
+    }
+    struct Unattended
+    {
+        int status = -1;
+        QString output;
+        QString error;
+    };
+    Unattended runUnattended(const QStringList& arguments) const
+    {
+        Unattended run;
+        const ConsoleOutput console{[&](const QString& text) { run.output += text; },
+                                    [&](const QString& text) { run.error += text; }, false};
+        const QString origin = QString::fromStdString(m_server->origin());
+        run.status = ::runUnattended(readCommandLine(arguments), {origin, origin}, console);
+        return run;
+    }
     void startDriver(int connections = 0)
     {
         m_driver = std::make_unique<WindowDriver>(QString::fromStdString(m_server->origin()));
@@ -318,6 +349,100 @@ void tst_UpdateRun::fetchingAheadChangesNothingButTheTime()
     }
     QCOMPARE(logs[1], logs[0]);
     QCOMPARE(folders[1], folders[0]);
+}
+
+void tst_UpdateRun::unattendedRunIsTheWindowsRun()
+{
+    const sample::CollectionLayout layout{12, 3, 30, 20};
+    const QDateTime stamp(QDate(2026, 12, 8), QTime(2, 0));
+    saveInfo();
+    QStringList logs;
+    QList<QMap<QString, QByteArray>> folders;
+    for (const bool unattended : {false, true}) {
+        QDir(data()).removeRecursively();
+        QDir().mkpath(data());
+        sample::writeCollection(data().toStdString(), layout);
+        QFile::remove("KX-GET-CardDataUpdates.txt");
+        FixedClock clock({stamp});
+        if (unattended) {
+            const Unattended run = runUnattended({"--run", "--get", "all"});
+            QCOMPARE(run.status, 0);
+            QVERIFY2(run.output.startsWith("Cards: 12 of 12\nFiles fetched: "),
+                     qPrintable(run.output));
+        } else {
+            m_driver->prepare(data(), kAssetBoxes);
+            m_driver->runUpdate();
+            QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
+        }
+        logs << QString::fromUtf8(readBytes("KX-GET-CardDataUpdates.txt"));
+        folders << snapshot(data());
+    }
+    QCOMPARE(logs[1], logs[0]);
+    QCOMPARE(folders[1], folders[0]);
+
+    // The collection is whole now: nothing more to fetch.
+    const Unattended again = runUnattended({"--run", "--get", "all", "--quiet"});
+    QCOMPARE(again.status, 0);
+    QCOMPARE(again.output + again.error, QString());
+    QCOMPARE(snapshot(data()), folders[1]);
+}
+
+void tst_UpdateRun::unattendedRunTellsHowItWent_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said"); // in its output or on standard error
+    const QStringList oneCard{"--run", "--card", "a0001", "--get", "images"};
+    QTest::newRow("done") << oneCard << 0 << "Files fetched: 1 (";
+    QTest::newRow("no saved info")
+        << oneCard << 1
+        << "cannot run: could not read KXSavedInfo.txt: No such file or directory in ";
+    QTest::newRow("short saved info")
+        << oneCard << 1 << "cannot run: KXSavedInfo.txt holds 3 lines, not 7 in ";
+    QTest::newRow("not on the server")
+        << oneCard << 3
+        << "Files not brought up to date: 1 (the run log KX-GET-CardDataUpdates.txt says which "
+           "and why; the next run tries them again)\n  ORIGIN/free/sets/a0001/illustrations/"
+           "a0001c.jpg: the server answered 404 Not Found\n";
+    QTest::newRow("refused") << oneCard << 1
+                             << "kx-card-updater: Update stopped: could not get ORIGIN/free/sets/"
+                                "a0001/illustrations/a0001c.jpg: the server answered 403 Forbidden";
+    QTest::newRow("held") << oneCard << 4
+                          << "kx-card-updater: Update stopped: another update of this data "
+                             "folder is running";
+    // Only what is asked for: one card's XML, fetched again.
+    QTest::newRow("one card, overwrite")
+        << QStringList{"--run", "--card", "a0002", "--get", "xml", "--overwrite", "--quiet"} << 0
+        << "";
+}
+
+void tst_UpdateRun::unattendedRunTellsHowItWent()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    const QString tag = QTest::currentDataTag();
+    for (const char* card : {"a0001", "a0002"})
+        QDir().mkpath(data() + "/" + card);
+    writeBytes(data() + "/a0002/a0002.xml", "old");
+    if (tag != "no saved info")
+        saveInfo(tag == "short saved info" ? 3 : 7);
+    if (tag == "not on the server" || tag == "refused")
+        m_server->setAnswer("/free/sets/a0001/illustrations/a0001c.jpg",
+                            {tag == "refused" ? 403 : 404, "no"});
+    FolderLock otherCopy;
+    if (tag == "held")
+        QVERIFY(otherCopy.lock(data()));
+
+    const Unattended run = runUnattended(arguments);
+    QCOMPARE(run.status, status);
+    said.replace("ORIGIN", QString::fromStdString(m_server->origin()));
+    QVERIFY2((run.output + run.error).contains(said), qPrintable(run.output + run.error));
+    if (tag == "one card, overwrite") {
+        QCOMPARE(run.output + run.error, QString());
+        QCOMPARE(m_server->targets().size(), std::size_t(1));
+        QCOMPARE(readBytes(data() + "/a0002/a0002.xml"), servedBytes("a0002.xml"));
+    }
 }
 
 QTEST_MAIN(tst_UpdateRun)

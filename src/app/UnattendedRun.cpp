@@ -1,0 +1,202 @@
+#include "app/UnattendedRun.h"
+
+#include "app/Form1.h"
+#include "log/RunLog.h"
+#include "platform/Console.h"
+#include "platform/MessageBox.h"
+#include "run/RunProgress.h"
+#include "settings/SavedSettings.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+
+namespace {
+
+const QString kProgram = QStringLiteral("kx-card-updater");
+
+// "12.3 MB"
+QString bytesText(double bytes)
+{
+    if (bytes < 1000)
+        return QStringLiteral("%1 bytes").arg(qint64(bytes));
+    const char* units[] = {"KB", "MB", "GB", "TB"};
+    int unit = 0;
+    for (bytes /= 1000; bytes >= 1000 && unit < 3; bytes /= 1000)
+        ++unit;
+    return QStringLiteral("%1 %2").arg(bytes, 0, 'f', 1).arg(QLatin1String(units[unit]));
+}
+
+// "1 h 5 min", "3 min 20 s", "12 s"
+QString durationText(qint64 milliseconds)
+{
+    const qint64 seconds = (milliseconds + 500) / 1000;
+    if (seconds >= 3600)
+        return QStringLiteral("%1 h %2 min").arg(seconds / 3600).arg(seconds % 3600 / 60);
+    if (seconds >= 60)
+        return QStringLiteral("%1 min %2 s").arg(seconds / 60).arg(seconds % 60);
+    return QStringLiteral("%1 s").arg(seconds);
+}
+
+// The run's progress on standard error: on a terminal one line rewritten in place, a few
+// times a second at most; elsewhere a line every 10 seconds or every 5% of the cards.
+class ProgressLines
+{
+public:
+    static constexpr qint64 kTerminalEveryMs = 200;
+    static constexpr qint64 kLogEveryMs = 10'000;
+
+    ProgressLines(Form1& window, const ConsoleOutput& console)
+        : m_window(window), m_console(console)
+    {
+        m_sinceShown.start();
+    }
+
+    void update()
+    {
+        const RunProgress& progress = m_window.progress();
+        const int total = progress.cardsTotal();
+        const int done = progress.cardsDone();
+        const int step = total > 0 ? done * 20 / total : 0; // in 5% steps
+        const bool due = m_console.errorIsTerminal
+                             ? m_sinceShown.elapsed() >= kTerminalEveryMs || done == total
+                             : m_sinceShown.elapsed() >= kLogEveryMs || step != m_shownStep;
+        if (!due || total == 0 || (done == m_shownDone && total == m_shownTotal))
+            return;
+        m_sinceShown.start();
+        m_shownStep = step;
+        m_shownDone = done;
+        m_shownTotal = total;
+        QString line = text();
+        if (!m_console.errorIsTerminal) {
+            m_console.error(line + u'\n');
+            return;
+        }
+        // Spaces over what is left of a longer line before.
+        const qsizetype length = line.size();
+        if (length < m_lineLength)
+            line += QString(m_lineLength - length, u' ');
+        m_lineLength = length;
+        m_console.error(u'\r' + line);
+    }
+
+    // Ends the line rewritten in place.
+    void finish()
+    {
+        if (m_console.errorIsTerminal && m_lineLength > 0)
+            m_console.error(QStringLiteral("\n"));
+        m_lineLength = 0;
+    }
+
+private:
+    QString text() const
+    {
+        const RunProgress& progress = m_window.progress();
+        const FormState& state = m_window.formState();
+        QString line = QStringLiteral("%1 of %2 cards, %3 files fetched (%4)")
+                           .arg(progress.cardsDone())
+                           .arg(progress.cardsTotal())
+                           .arg(state.filesUpdated)
+                           .arg(bytesText(state.cTotalBytes.text().toDouble()));
+        if (state.filesNotUpdated > 0)
+            line += QStringLiteral(", %1 not brought up to date").arg(state.filesNotUpdated);
+        if (const QString left = progress.estimate(); !left.isEmpty())
+            line += QStringLiteral(", ") + left;
+        return line;
+    }
+
+    Form1& m_window;
+    const ConsoleOutput& m_console;
+    QElapsedTimer m_sinceShown;
+    int m_shownStep = -1;
+    int m_shownDone = -1;
+    int m_shownTotal = -1;
+    qsizetype m_lineLength = 0;
+};
+
+// What the run did, for standard output.
+QString summary(Form1& window, qint64 elapsedMs)
+{
+    const FormState& state = window.formState();
+    const RunProgress& progress = window.progress();
+    QString text =
+        QStringLiteral("Cards: %1 of %2\n").arg(progress.cardsDone()).arg(progress.cardsTotal());
+    text += QStringLiteral("Files fetched: %1 (%2 bytes)\n")
+                .arg(state.filesUpdated)
+                .arg(state.cTotalBytes.text());
+    if (state.filesNotUpdated > 0) {
+        text += QStringLiteral("Files not brought up to date: %1 (the run log %2 says which and "
+                               "why; the next run tries them again)\n")
+                    .arg(state.filesNotUpdated)
+                    .arg(QString::fromUtf16(RunLog::kFileName));
+        for (const QString& reason : state.notUpdatedReasons)
+            text += QStringLiteral("  ") + reason + u'\n';
+        if (state.filesNotUpdated > state.notUpdatedReasons.size())
+            text += QStringLiteral("  and %1 more\n")
+                        .arg(state.filesNotUpdated - state.notUpdatedReasons.size());
+    }
+    text += QStringLiteral("Time: %1\n").arg(durationText(elapsedMs));
+    return text;
+}
+
+} // namespace
+
+ConsoleOutput standardConsole()
+{
+    return {[](const QString& text) { writeText(Stream::Output, text); },
+            [](const QString& text) { writeText(Stream::Error, text); }, isTerminal(Stream::Error)};
+}
+
+int runUnattended(const CommandLine& commandLine, const Origins& origins,
+                  const ConsoleOutput& console)
+{
+    // The window's message boxes are said on standard error instead.
+    MessageBox::setRecorder([](const QString&, const QString&) {});
+    Form1 window(origins.assetServer, origins.infoService);
+    if (const Status& saved = window.savedInfo(); !saved) {
+        console.error(
+            QStringLiteral("%1: cannot run: %2 in %3. Start %1 without --run, type the key code, "
+                           "the user name and the data folder, tick \"I read the Instructions "
+                           "and my Values are Correct\" and press \"Save my Info\"; it writes "
+                           "the file.\n")
+                .arg(kProgram, saved.error(), QDir::toNativeSeparators(QDir::currentPath())));
+        return ExitStatus::kStopped;
+    }
+    if (commandLine.connections > 0)
+        window.setConnections(commandLine.connections);
+    window.setCheckPictures(commandLine.checkPictures);
+
+    StopRequests stops;
+    bool interrupted = false;
+    QObject::connect(&stops, &StopRequests::requested, &window, [&](const QString& reason) {
+        interrupted = interrupted || window.isRunning();
+        window.stopRun(reason);
+    });
+    ProgressLines progress(window, console);
+    if (!commandLine.quiet)
+        window.progress().setListener([&progress] { progress.update(); });
+
+    QElapsedTimer clock;
+    clock.start();
+    window.runUpdate(commandLine.choices);
+    window.progress().setListener({});
+    progress.finish();
+    if (!commandLine.quiet)
+        console.output(summary(window, clock.elapsed()));
+    stops.finished();
+
+    const QString status = window.statusText();
+    switch (window.lastOutcome()) {
+    case RunOutcome::Done:
+    case RunOutcome::NothingToGet:
+        return ExitStatus::kDone;
+    case RunOutcome::DoneWithFilesNotUpdated:
+        return ExitStatus::kFilesNotUpdated;
+    case RunOutcome::FolderHeld:
+        console.error(QStringLiteral("%1: %2\n").arg(kProgram, status));
+        return ExitStatus::kFolderHeld;
+    case RunOutcome::Stopped:
+        break;
+    }
+    console.error(QStringLiteral("%1: %2\n").arg(kProgram, status));
+    return interrupted ? ExitStatus::kInterrupted : ExitStatus::kStopped;
+}

@@ -1,0 +1,116 @@
+#include "app/CommandLine.h"
+
+#include <QtTest>
+
+namespace {
+
+// What the command line asks for, in a few words.
+QString described(const CommandLine& line)
+{
+    if (line.exitCode)
+        return QStringLiteral("exit %1: %2").arg(*line.exitCode).arg(line.output.trimmed());
+    QStringList words;
+    if (line.connections)
+        words << QStringLiteral("connections=%1").arg(line.connections);
+    if (line.checkPictures)
+        words << QStringLiteral("check-pictures");
+    if (line.inDocuments)
+        words << QStringLiteral("in-documents");
+    if (line.run)
+        words << QStringLiteral("run");
+    if (!line.choices.kinds.empty()) {
+        QString kinds;
+        for (const bool kind : line.choices.kinds)
+            kinds += kind ? u'1' : u'0';
+        words << QStringLiteral("kinds=") + kinds;
+    }
+    if (!line.choices.card.isEmpty())
+        words << QStringLiteral("card=") + line.choices.card;
+    if (line.choices.overwrite)
+        words << QStringLiteral("overwrite");
+    if (line.quiet)
+        words << QStringLiteral("quiet");
+    return words.join(u' ');
+}
+
+} // namespace
+
+class tst_CommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void eachOptionSetsWhatItNames_data();
+    void eachOptionSetsWhatItNames();
+    void helpAndVersion();
+};
+
+void tst_CommandLine::eachOptionSetsWhatItNames_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected");
+    const QString usage = "\nTry kx-card-updater --help.";
+    const auto row = [](const char* name, const QStringList& arguments, const QString& expected) {
+        QTest::newRow(name) << arguments << expected;
+    };
+    row("none", {}, "");
+    row("check pictures", {"--check-pictures"}, "check-pictures");
+    row("in documents", {"--in-documents"}, "in-documents");
+    row("connections", {"--connections", "1"}, "connections=1");
+    row("connections=", {"--connections=64"}, "connections=64");
+    const QString bounds = "exit 2: kx-card-updater: --connections takes a whole number from 1 "
+                           "to 64" +
+                           usage;
+    row("no connections", {"--connections=0"}, bounds);
+    row("too many connections", {"--connections", "65"}, bounds);
+    row("connections of letters", {"--connections", "six"}, bounds);
+    row("connections without a value", {"--connections"},
+        "exit 2: kx-card-updater: Missing value after '--connections'." + usage);
+    row("unknown option", {"--check-picture"},
+        "exit 2: kx-card-updater: Unknown option 'check-picture'." + usage);
+    row("an argument", {"a0001"}, "exit 2: kx-card-updater: unexpected argument 'a0001'" + usage);
+    row("run with the window's choices", {"--run"}, "run");
+    row("kinds", {"--run", "--get", "xml,images", "--get=png"}, "run kinds=10011");
+    row("every kind", {"--run", "--get", "all"}, "run kinds=11111");
+    row("unknown kind", {"--run", "--get", "images,pictures"},
+        "exit 2: kx-card-updater: --get knows no kind 'pictures'; it takes "
+        "images,thumbs,info,xml,png or all" +
+            usage);
+    row("one card, overwrite, quiet", {"--run", "--card", "b0002", "--overwrite", "--quiet"},
+        "run card=b0002 overwrite quiet");
+    row("empty card", {"--run", "--card", " "},
+        "exit 2: kx-card-updater: --card takes the name of a card folder, such as a0001" + usage);
+    for (const char* runOnly : {"--get=all", "--card=a0001", "--overwrite", "--quiet"})
+        row(runOnly, {runOnly},
+            QString("exit 2: kx-card-updater: %1 goes with --run")
+                    .arg(QString(runOnly).section(u'=', 0, 0)) +
+                usage);
+}
+
+void tst_CommandLine::eachOptionSetsWhatItNames()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    QCOMPARE(described(readCommandLine(arguments)), expected);
+}
+
+void tst_CommandLine::helpAndVersion()
+{
+    const CommandLine help = readCommandLine({"-h"});
+    QCOMPARE(help.exitCode, std::optional<int>(0));
+    for (const char* option : {"--run", "--get KINDS", "--card NAME", "--overwrite", "--quiet",
+                               "--connections N", "--check-pictures", "--in-documents",
+                               "png: PNG's (_full.png)", "  3    the run went through"})
+        QVERIFY2(help.output.contains(option), option);
+    for (const QString& line : help.output.split(u'\n'))
+        QVERIFY2(line.size() <= 80, qPrintable(line));
+
+    const CommandLine version = readCommandLine({"--version"});
+    QCOMPARE(version.exitCode, std::optional<int>(0));
+    QVERIFY2(version.output.contains(QRegularExpression(
+                 "^kx-card-updater \\d+\\.\\d+\\.\\d+\ncommit ([0-9a-f]{40}|unknown)")),
+             qPrintable(version.output));
+}
+
+QTEST_APPLESS_MAIN(tst_CommandLine)
+#include "tst_commandline.moc"
