@@ -3,6 +3,7 @@
 #include "SampleCollection.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
+#include "cards/UpdateCard.h"
 
 #include <QDir>
 #include <QtTest>
@@ -314,8 +315,7 @@ void tst_UpdateCard::filesThatCannotBeUpdatedArePassedOver()
 {
     // The server lacks a file of each kind but the last, whose picture it serves cut short,
     // and one card file is read-only; a second card is whole on the server.
-    const QDir data(m_work->path());
-    data.mkpath("a0002");
+    QDir().mkpath(m_work->file("a0002"));
     writeBytes(local(".xml"), "old xml");
     QFile::setPermissions(local(".xml"), QFile::ReadOwner);
     m_server->setAnswer(assetPath("c.jpg"), {404, "not here"});
@@ -333,9 +333,8 @@ void tst_UpdateCard::filesThatCannotBeUpdatedArePassedOver()
     const QString gone = notUpdated.arg("the server answered 410 Gone");
     const QString path = m_work->path() + "\\a0001\\a0001";
     const QString assets = QString::fromStdString(m_server->origin() + assetPath(""));
-    const QString info = QString::fromStdString(m_server->origin()) +
-                         "/bof/bof.php?cmd=cardinfo&zumikey=KEYCODEPLACEHOLDER&zumiusername="
-                         "USERNAME&cardids=a0001&xmlonly=1";
+    const QString info = infoUrl(QString::fromStdString(m_server->origin()), "KEYCODEPLACEHOLDER",
+                                 "USERNAME", "a0001");
     const qsizetype d = sample::assetBody("a0001", "d.bmp").size();
     const QStringList lines = logLines();
     const qsizetype first = lines.indexOf("a0001");

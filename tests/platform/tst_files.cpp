@@ -44,15 +44,13 @@ void tst_Files::storesAreWholeOrNothing()
 
     // Where no lock keeps other copies out, a visit removes only the part files that no
     // running copy can still be writing.
-    const QString abandoned = card + "/.a0001c.jpg.4242.kx-part";
-    const QString written = card + "/.a0001d.bmp.4343.kx-part";
-    writeBytes(abandoned, "killed long ago");
-    writeBytes(written, "being written");
-    QFile file(abandoned);
-    QVERIFY(file.open(QIODevice::ReadWrite) &&
-            file.setFileTime(QDateTime::currentDateTime().addSecs(-kAbandonedPartSeconds - 60),
-                             QFileDevice::FileModificationTime));
-    file.close();
+    writeBytes(card + "/.a0001c.jpg.4242.kx-part", "killed long ago");
+    writeBytes(card + "/.a0001d.bmp.4343.kx-part", "being written");
+    QFile abandoned(card + "/.a0001c.jpg.4242.kx-part");
+    QVERIFY(abandoned.open(QIODevice::ReadWrite) &&
+            abandoned.setFileTime(QDateTime::currentDateTime().addSecs(-kAbandonedPartSeconds - 60),
+                                  QFileDevice::FileModificationTime));
+    abandoned.close();
     removeLeftoverParts(card, PartFiles::Abandoned);
     QCOMPARE(filesBelow(card), QStringList({".a0001d.bmp.4343.kx-part", "a0001c.jpg"}));
     removeLeftoverParts(card, PartFiles::All);

@@ -213,15 +213,10 @@ void tst_Http::stallRulesTellATrickleFromASlowLine()
     QFETCH(QString, failure);
     m_fetcher->setTransferTimeout(std::chrono::seconds(timeout));
     const std::string body(failure.isEmpty() ? 3000 : 100000, 's');
-    m_server->setAnswer("/slow", {200,
-                                  body,
-                                  Fault::Trickle,
-                                  0,
-                                  {},
-                                  "",
-                                  std::size_t(bytes),
-                                  std::chrono::milliseconds(every),
-                                  std::size_t(burst)});
+    Answer trickle{200, body, Fault::Trickle};
+    std::tie(trickle.trickleBytes, trickle.trickleEvery, trickle.burstBytes) =
+        std::tuple(std::size_t(bytes), std::chrono::milliseconds(every), std::size_t(burst));
+    m_server->setAnswer("/slow", trickle);
     const Result<QByteArray> fetched = m_fetcher->fetch(url("/slow"));
     QCOMPARE(fetched.error(), failure.isEmpty() ? QString() : failure);
     if (fetched)
