@@ -139,6 +139,15 @@ CommandLine usageError(const QString& message)
                     QStringLiteral("%1: %2\nTry %1 --help.\n").arg(kProgram, message));
 }
 
+// "images,thumbs,info,xml,png"
+QString kindNames()
+{
+    QStringList names;
+    for (const AssetKind& kind : assetKinds())
+        names << QLatin1String(kind.optionName);
+    return names.join(u',');
+}
+
 // The kinds named in the --get values, in the order the kinds are handled.
 std::optional<std::vector<bool>> kindsNamed(const QStringList& values, QString& unknown)
 {
@@ -201,13 +210,8 @@ CommandLine readCommandLine(const QStringList& arguments)
         QString unknown;
         const auto kinds = kindsNamed(parser.values(QStringLiteral("get")), unknown);
         if (!kinds)
-            return usageError(
-                QStringLiteral("--get knows no kind '%1'; it takes %2").arg(unknown, [] {
-                    QStringList names;
-                    for (const AssetKind& kind : assetKinds())
-                        names << QLatin1String(kind.optionName);
-                    return names.join(u',') + QStringLiteral(" or all");
-                }()));
+            return usageError(QStringLiteral("--get knows no kind '%1'; it takes %2 or all")
+                                  .arg(unknown, kindNames()));
         result.choices.kinds = *kinds;
     }
     if (parser.isSet(QStringLiteral("card"))) {

@@ -95,10 +95,10 @@ private:
         QString line = QStringLiteral("%1 of %2 cards, %3 files fetched (%4)")
                            .arg(progress.cardsDone())
                            .arg(progress.cardsTotal())
-                           .arg(state.filesUpdated)
+                           .arg(state.files.updated)
                            .arg(bytesText(state.cTotalBytes.text().toDouble()));
-        if (state.filesNotUpdated > 0)
-            line += QStringLiteral(", %1 not brought up to date").arg(state.filesNotUpdated);
+        if (state.files.notUpdated > 0)
+            line += QStringLiteral(", %1 not brought up to date").arg(state.files.notUpdated);
         if (const QString left = progress.estimate(); !left.isEmpty())
             line += QStringLiteral(", ") + left;
         return line;
@@ -121,18 +121,18 @@ QString summary(Form1& window, qint64 elapsedMs)
     QString text =
         QStringLiteral("Cards: %1 of %2\n").arg(progress.cardsDone()).arg(progress.cardsTotal());
     text += QStringLiteral("Files fetched: %1 (%2 bytes)\n")
-                .arg(state.filesUpdated)
+                .arg(state.files.updated)
                 .arg(state.cTotalBytes.text());
-    if (state.filesNotUpdated > 0) {
+    if (state.files.notUpdated > 0) {
         text += QStringLiteral("Files not brought up to date: %1 (the run log %2 says which and "
                                "why; the next run tries them again)\n")
-                    .arg(state.filesNotUpdated)
+                    .arg(state.files.notUpdated)
                     .arg(QString::fromUtf16(RunLog::kFileName));
-        for (const QString& reason : state.notUpdatedReasons)
+        for (const QString& reason : state.files.notUpdatedReasons)
             text += QStringLiteral("  ") + reason + u'\n';
-        if (state.filesNotUpdated > state.notUpdatedReasons.size())
+        if (state.files.notUpdated > state.files.notUpdatedReasons.size())
             text += QStringLiteral("  and %1 more\n")
-                        .arg(state.filesNotUpdated - state.notUpdatedReasons.size());
+                        .arg(state.files.notUpdated - state.files.notUpdatedReasons.size());
     }
     text += QStringLiteral("Time: %1\n").arg(durationText(elapsedMs));
     return text;

@@ -194,12 +194,12 @@ private:
     Status record(const AssetKind& kind, const AssetDownload& download, qsizetype stored,
                   const QString& notUpdatedReason = {}, Cause cause = Cause::Server)
     {
-        FormState& state = m_run.state;
+        FormState::FileCounts& files = m_run.state.files;
         if (stored > 0)
             dSize = sizeOnDisk(m_names.localPath(download.storeSuffixes[size_t(stored - 1)]));
         for (qsizetype i = 0; i < qsizetype(download.storeSuffixes.size()); ++i) {
+            const QString url = m_names.url(kind, download.storeSuffixes[size_t(i)]);
             if (i > 0) {
-                const QString url = m_names.url(kind, download.storeSuffixes[size_t(i)]);
                 if (Status logged = m_run.log.writeDownloadLine(url); !logged)
                     return logged;
             }
@@ -207,20 +207,19 @@ private:
                                            : m_run.log.writeNotUpdatedLine(notUpdatedReason);
                 !logged)
                 return logged;
-            if (i >= stored && state.notUpdatedReasons.size() < FormState::kMaxReasonsKept)
-                state.notUpdatedReasons << m_names.url(kind, download.storeSuffixes[size_t(i)]) +
-                                               QStringLiteral(": ") + notUpdatedReason;
+            if (i >= stored && files.notUpdatedReasons.size() < files.kMaxReasonsKept)
+                files.notUpdatedReasons << url + QStringLiteral(": ") + notUpdatedReason;
         }
-        state.filesUpdated += int(stored);
+        files.updated += int(stored);
         if (stored > 0) {
             holdText(m_ui.Text1, sizeText(dSize));
-            state.cTotalBytes.add(dSize);
-            state.filesNotUpdatedInARow = 0;
+            m_run.state.cTotalBytes.add(dSize);
+            files.notUpdatedInARow = 0;
         }
         const int passedOver = int(download.storeSuffixes.size()) - int(stored);
-        state.filesNotUpdated += passedOver;
-        state.filesNotUpdatedInARow += passedOver;
-        if (state.filesNotUpdatedInARow >= kMaxFilesNotUpdatedInARow)
+        files.notUpdated += passedOver;
+        files.notUpdatedInARow += passedOver;
+        if (files.notUpdatedInARow >= kMaxFilesNotUpdatedInARow)
             return tooManyInARow(notUpdatedReason, cause);
         return pumpEvents(m_run);
     }

@@ -155,7 +155,7 @@ Status updateCards(RunContext& run)
 
     state.sFinished = Clock::stamp();
     if (Status written = run.log.writeRunFooter(state.sStarted, state.sFinished, state.cTotalBytes,
-                                                state.filesNotUpdated);
+                                                state.files.notUpdated);
         !written)
         return written;
     return run.log.close();
@@ -194,10 +194,7 @@ void Command1_Click(RunContext& run)
     pumpEvents();
 
     state.cTotalBytes = Currency();
-    state.filesNotUpdated = 0;
-    state.filesNotUpdatedInARow = 0;
-    state.filesUpdated = 0;
-    state.notUpdatedReasons.clear();
+    state.files = {};
     state.sKey = trimSpaces(ui.tKEY->text());
     state.sUserName = trimSpaces(ui.tUSERNAME->text());
     state.sDataPath = trimSpaces(ui.tDATA->text());
@@ -226,13 +223,12 @@ void Command1_Click(RunContext& run)
             if (run.outcome != RunOutcome::FolderHeld)
                 run.outcome = RunOutcome::Stopped;
             reportStop(run, updated.error());
-        } else if (state.filesNotUpdated > 0) {
-            run.outcome = RunOutcome::DoneWithFilesNotUpdated;
-            ui.Text2->setText(doneWithFilesNotUpdated(state.filesNotUpdated));
-            tellUser(run, ui.Text2->text());
-            ui.Command1->setText(kDone);
         } else {
-            ui.Text2->setText(kDone);
+            const int notUpdated = state.files.notUpdated;
+            run.outcome = notUpdated ? RunOutcome::DoneWithFilesNotUpdated : RunOutcome::Done;
+            ui.Text2->setText(notUpdated ? doneWithFilesNotUpdated(notUpdated) : kDone);
+            if (notUpdated)
+                tellUser(run, ui.Text2->text());
             ui.Command1->setText(kDone);
         }
     }

@@ -15,15 +15,18 @@ struct FormState
     QString sDataPath; // ends with "\" once a run has fixed it
 
     Currency cTotalBytes; // the run's total of bytes written
-    // Files of this run that were passed over (the server lacks them, the user protects them),
-    // and how many of them came one after another with no file brought up to date between.
-    int filesNotUpdated = 0;
-    int filesNotUpdatedInARow = 0;
-    // Files brought up to date in this run, and the first of those passed over with the
-    // reason ("URL: reason"), for a summary.
-    int filesUpdated = 0;
-    QStringList notUpdatedReasons;
-    static constexpr int kMaxReasonsKept = 100;
+    // The files of this run: brought up to date, and passed over (the server lacks them, the
+    // user protects them) with how many of those came one after another, nothing brought up
+    // to date between, and the first of them with the reason ("URL: reason"), for a summary.
+    struct FileCounts
+    {
+        static constexpr int kMaxReasonsKept = 100;
+        int updated = 0;
+        int notUpdated = 0;
+        int notUpdatedInARow = 0;
+        QStringList notUpdatedReasons;
+    };
+    FileCounts files;
     QString sStarted;
     QString sFinished;
 };
