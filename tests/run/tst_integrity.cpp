@@ -28,12 +28,6 @@ int runChild(const QString& origin, const QString& data, long fileSizeLimit)
     return 0;
 }
 
-// In the child: the program's run without a window, as its command line asks.
-int runUnattendedChild(const QString& origin, const QStringList& arguments)
-{
-    return runUnattended(readCommandLine(arguments), {origin, origin}, standardConsole());
-}
-
 } // namespace
 
 class tst_Integrity : public QObject
@@ -142,8 +136,9 @@ int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     const QStringList arguments = application.arguments();
-    if (arguments.value(1) == "--unattended")
-        return runUnattendedChild(arguments.value(2), arguments.mid(3));
+    if (arguments.value(1) == "--unattended") // the program's run without a window
+        return runUnattended(readCommandLine(arguments.mid(3)),
+                             {arguments.value(2), arguments.value(2)}, standardConsole());
     if (arguments.value(1) == "--child")
         return runChild(arguments.value(2), arguments.value(3), arguments.value(4).toLong());
     tst_Integrity test;
