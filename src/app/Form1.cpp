@@ -1,5 +1,7 @@
 #include "app/Form1.h"
 
+#include "app/FolderCompleter.h"
+
 #include "cards/AssetKinds.h"
 #include "cards/FetchAhead.h"
 #include "log/RunLog.h"
@@ -8,6 +10,7 @@
 #include "platform/Files.h"
 #include "platform/HeldUpdates.h"
 #include "platform/Http.h"
+#include "platform/Registry.h"
 #include "run/RunProgress.h"
 #include "run/UpdateRun.h"
 #include "settings/SavedSettings.h"
@@ -64,6 +67,8 @@ Form1::Form1(const QString& assetServerOrigin, const QString& infoServiceOrigin,
     ui->oHow->setId(ui->oHow_0, 0);
     ui->oHow->setId(ui->oHow_1, 1);
 
+    ui->tDATA->setCompleter(new FolderCompleter(ui->tDATA));
+
     connect(ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(ui->Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -86,7 +91,10 @@ void Form1::setConnections(int connections)
 
 void Form1::Form_Load()
 {
+    const QString initialKey = ui->tKEY->text();
+    const QString initialUserName = ui->tUSERNAME->text();
     m_savedInfo = loadSettings(*ui, m_state);
+    offerCardApplicationValues(*ui, initialKey, initialUserName, readCardApplicationValues());
     ui->Command1->setEnabled(false);
     ui->Command3->setEnabled(false);
     setCheckValue(ui->Check1, kUnticked);

@@ -19,6 +19,9 @@ QString nativePath(const QString& path);
 // is none.
 void enterDocumentsFolder();
 
+// Whether the system tells file names apart by case (Linux) or not (Windows).
+Qt::CaseSensitivity fileNameCase();
+
 // Whether a name matches a pattern in which each "?" stands for exactly one character.
 // Case is ignored.
 bool matchesPattern(const QString& name, const QString& pattern);

@@ -171,6 +171,11 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
     return written;
 }
 
+Qt::CaseSensitivity fileNameCase()
+{
+    return Qt::CaseSensitive;
+}
+
 void failWritesPastFileSizeLimit()
 {
     std::signal(SIGXFSZ, SIG_IGN);

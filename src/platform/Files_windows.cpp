@@ -254,6 +254,11 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
     return written;
 }
 
+Qt::CaseSensitivity fileNameCase()
+{
+    return Qt::CaseInsensitive;
+}
+
 void failWritesPastFileSizeLimit()
 {
     // Windows has no file-size signal: a write past a quota simply fails.

@@ -20,6 +20,7 @@ RunProgress::RunProgress(QProgressBar* bar, Elapsed elapsed)
 void RunProgress::start()
 {
     m_clock.start();
+    m_note.clear();
     m_finished = false;
     m_total = 0;
     m_done = 0;
@@ -42,6 +43,12 @@ void RunProgress::cardDone()
 void RunProgress::finish()
 {
     m_finished = true;
+    show();
+}
+
+void RunProgress::foundNoCardFolders(const QString& folder)
+{
+    m_note = QStringLiteral("No card folder (a0001 ...) was found in %1").arg(folder);
     show();
 }
 
@@ -72,8 +79,10 @@ QString RunProgress::estimate() const
 void RunProgress::show()
 {
     const QString left = estimate();
-    const QString text = QStringLiteral("%1 of %2 cards").arg(m_done).arg(m_total) +
-                         (left.isEmpty() ? QString() : QStringLiteral(", ") + left);
+    const QString text = !m_note.isEmpty()
+                             ? m_note
+                             : QStringLiteral("%1 of %2 cards").arg(m_done).arg(m_total) +
+                                   (left.isEmpty() ? QString() : QStringLiteral(", ") + left);
     holdUntilShown(m_bar, [bar = m_bar, done = m_done, total = m_total, text] {
         // A range of 0 to 0 would turn the bar into a busy indicator.
         bar->setRange(0, qMax(total, 1));

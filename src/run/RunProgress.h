@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QString>
 
 #include <functional>
 
@@ -27,11 +28,15 @@ public:
     void finish();
     // Idle and empty again.
     void clear();
+    // The walk found no card folder in the folder: the bar says so rather than "0 of 0".
+    void foundNoCardFolders(const QString& folder);
 
     int cardsDone() const { return m_done; }
     int cardsTotal() const { return m_total; }
     // "about 5 minutes left" once a minute has passed, else empty.
     QString estimate() const;
+    // What the bar says instead of the count, if anything.
+    const QString& note() const { return m_note; }
     // Called whenever the count changes, for a console that shows it too.
     void setListener(std::function<void()> listener) { m_listener = std::move(listener); }
 
@@ -45,4 +50,5 @@ private:
     int m_total = 0;
     int m_done = 0;
     bool m_finished = false;
+    QString m_note; // shown instead of the count
 };

@@ -72,6 +72,8 @@ Status walkAllCards(RunContext& run)
             cards << entry.name;
     }
     run.progress.addCards(int(cards.size()));
+    if (cards.isEmpty())
+        run.progress.foundNoCardFolders(state.sDataPath);
     run.fetches.planCards(run, cards);
 
     int cardIndex = 0;

@@ -41,6 +41,47 @@ void Command3_Click(Ui::Form1& ui)
                             : QStringLiteral("Could not save your info: ") + saved.error());
 }
 
+void offerCardApplicationValues(Ui::Form1& ui, const QString& initialKey,
+                                const QString& initialUserName, const CardApplicationValues& values)
+{
+    const struct
+    {
+        QLineEdit* box;
+        const QString& initial;
+        const QString& registered;
+        QString name;
+    } boxes[] = {{ui.tKEY, initialKey, values.key, QStringLiteral("key code")},
+                 {ui.tUSERNAME, initialUserName, values.userName, QStringLiteral("user name")}};
+    QStringList filled;
+    QStringList differing;
+    for (const auto& [box, initial, registered, name] : boxes) {
+        if (registered.isEmpty())
+            continue;
+        if (box->text() == initial) {
+            box->setText(registered);
+            filled << name;
+        } else if (trimSpaces(box->text()) != registered) {
+            differing << name;
+        }
+    }
+    QStringList said;
+    if (!filled.isEmpty())
+        said << QStringLiteral("The %1 %2 filled in from the card application (%3): check %4 "
+                               "before you tick the box.")
+                    .arg(filled.join(QStringLiteral(" and ")),
+                         filled.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+                         QString::fromUtf16(kCardApplicationKey),
+                         filled.size() == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+    if (!differing.isEmpty())
+        said << QStringLiteral("The card application holds another %1 than your saved info (it "
+                               "may have been registered again): the saved %2 kept.")
+                    .arg(differing.join(QStringLiteral(" and ")), differing.size() == 1
+                                                                      ? QStringLiteral("one is")
+                                                                      : QStringLiteral("ones are"));
+    if (!said.isEmpty())
+        ui.Text2->setText(said.join(u' '));
+}
+
 Status loadSettings(Ui::Form1& ui, FormState& state)
 {
     const QString name = QString::fromUtf16(kSettingsFileName);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Registry.h"
 #include "platform/Result.h"
 #include "state/FormState.h"
 
@@ -18,3 +19,10 @@ void Command3_Click(Ui::Form1& ui);
 // unreadable file changes no box and says nothing; the result tells why, for a run without a
 // window, which has no boxes to type into.
 Status loadSettings(Ui::Form1& ui, FormState& state);
+
+// After the load: the key code and user name boxes that still hold their initial texts get
+// the card application's values, and the status line says where they came from. A saved value
+// is never replaced; one that differs from the application's is pointed out.
+void offerCardApplicationValues(Ui::Form1& ui, const QString& initialKey,
+                                const QString& initialUserName,
+                                const CardApplicationValues& values);

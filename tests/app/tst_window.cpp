@@ -3,6 +3,8 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCompleter>
+#include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -19,6 +21,7 @@ private slots:
     void oneCardBoxShowsOnlyInOneCardMode();
     void refusalIsShownInARealModalBox();
     void captionsFitAndBoxesAreNamedByTheirPrompts();
+    void dataFolderBoxCompletesFolderNames();
 
 private:
     QStringList enabled() const
@@ -128,6 +131,28 @@ void tst_Window::captionsFitAndBoxesAreNamedByTheirPrompts()
             QAccessible::queryAccessibleInterface(m_driver->control(box));
         QCOMPARE(accessible->text(QAccessible::Name).trimmed(), QString(prompt).trimmed());
     }
+}
+
+void tst_Window::dataFolderBoxCompletesFolderNames()
+{
+    for (const char* folder : {"Cards-One", "Cards-Two", "cards-lower"})
+        QDir().mkpath(m_work->file(folder));
+    writeBytes(m_work->file("Cards-File"), "not a folder");
+    const QString typed = QDir::toNativeSeparators(m_work->path() + "/") + "Cards-";
+    QLineEdit* box = m_driver->edit("tDATA");
+    m_driver->window().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&m_driver->window()));
+    box->setFocus();
+    m_driver->type("tDATA", typed.chopped(1));
+    QTest::keyClicks(box, "-");
+    QCompleter* completer = box->completer();
+    // Folders only, in the system's case rule: "cards-lower" is one of them on Windows.
+    QTRY_COMPARE(completer->completionCount(), QDir::separator() == u'\\' ? 3 : 2);
+    for (int row = 0; row < completer->completionCount(); ++row) {
+        completer->setCurrentRow(row);
+        QVERIFY(QFileInfo(completer->currentCompletion()).isDir());
+    }
+    QCOMPARE(box->text(), typed); // until a completion is taken
 }
 
 QTEST_MAIN(tst_Window)

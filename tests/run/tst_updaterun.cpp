@@ -130,6 +130,13 @@ void tst_UpdateRun::walkVisitsCardFoldersFromAToDOnly()
 
     m_driver->pressReset();
     QCOMPARE(m_driver->control<QProgressBar>("ProgressBar1")->value(), -1);
+
+    // A mistyped data folder: the run is as ever, and the bar says where it looked.
+    m_driver->prepare(data() + "-typo", {"cbCX"});
+    m_driver->runUpdate();
+    QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
+    QCOMPARE(m_driver->control<QProgressBar>("ProgressBar1")->text(),
+             "No card folder (a0001 ...) was found in " + data() + "-typo\\");
 }
 
 void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()

@@ -31,6 +31,8 @@ private slots:
     void loadTakesLinesThreeFiveAndSevenOrNothing_data();
     void loadTakesLinesThreeFiveAndSevenOrNothing();
     void saveWritesTrimmedValuesWholeOrNotAtAll();
+    void cardApplicationValuesFillOnlyWhatIsNotSaved_data();
+    void cardApplicationValuesFillOnlyWhatIsNotSaved();
 };
 
 void tst_Settings::loadTakesLinesThreeFiveAndSevenOrNothing_data()
@@ -118,6 +120,60 @@ void tst_Settings::saveWritesTrimmedValuesWholeOrNotAtAll()
     } else {
         QCOMPARE(boxes(WindowDriver()).last(), QString("D:\\Данные"));
     }
+}
+
+void tst_Settings::cardApplicationValuesFillOnlyWhatIsNotSaved_data()
+{
+    QTest::addColumn<QByteArray>("userReg");
+    QTest::addColumn<bool>("saved");         // "jdoe" and "K3Y" saved before
+    QTest::addColumn<QStringList>("values"); // the user name and key code boxes after start-up
+    QTest::addColumn<QString>("said");
+    const QByteArray key = "[Software\\\\Kelvo\\\\zumi\\\\DLM] 1700000000\n#time=1d\n";
+    const QByteArray bob = key + "\"key\"=\"K-1\"\n\"username\"=\"bob\"\n";
+    const QStringList initial = kInitialValues.mid(0, 2);
+    const QStringList saved{"jdoe", "K3Y"};
+    const QString filled = "The %1 filled in from the card application "
+                           "(HKCU\\Software\\Kelvo\\zumi\\DLM): check %2 before you tick the box.";
+    QTest::newRow("nothing saved") << bob << false << QStringList{"bob", "K-1"}
+                                   << filled.arg("key code and user name were", "them");
+    QTest::newRow("saved info wins")
+        << bob << true << saved
+        << "The card application holds another key code and user name than your saved info (it "
+           "may have been registered again): the saved ones are kept.";
+    QTest::newRow("as saved") << key + "\"key\"=\"K3Y\"\n\"username\"=\"jdoe\"\n"
+                              << true << saved << QString();
+    QTest::newRow("too long, not a string")
+        << key + "\"key\"=\"" + QByteArray(257, 'k') + "\"\n\"username\"=dword:7\n"
+        << false << initial << QString();
+    QTest::newRow("no key") << QByteArray() << false << initial << QString();
+    // Wine's own file, as Wine writes it: escapes, names in any case, other keys, damage.
+    QTest::newRow("Wine's escapes") << key + "\"Key\"=\"a\\\\b\\\"c\\x00e9\"\n\"UserName\"=\"jo\"\n"
+                                    << false << QStringList{"jo", "a\\b\"c\u00e9"}
+                                    << filled.arg("key code and user name were", "them");
+    QTest::newRow("garbage and other keys")
+        << "[Software\\\\Kelvo\\\\zumi] 1\n\"key\"=\"other\"\n\x01\xff[\n" + key +
+               "\"username\"=\"no end\n\"key\"=str(2):\"%x%\"\n\"key\"=\"a\\nb\"\n"
+        << false << initial << QString();
+}
+
+void tst_Settings::cardApplicationValuesFillOnlyWhatIsNotSaved()
+{
+    QFETCH(QByteArray, userReg);
+    QFETCH(bool, saved);
+    QFETCH(QStringList, values);
+    QFETCH(QString, said);
+#ifdef Q_OS_WIN
+    if (QString(QTest::currentDataTag()).contains("Wine") ||
+        QString(QTest::currentDataTag()).contains("garbage"))
+        QSKIP("the text of Wine's registry file is read on Linux only");
+#endif
+    WorkFolder work;
+    if (saved)
+        writeBytes("KXSavedInfo.txt", settingsFile("jdoe", "K3Y", "D:\\Data\\"));
+    CardApplication application("WINE REGISTRY Version 2\n\n" + userReg);
+    WindowDriver driver;
+    QCOMPARE(boxes(driver).mid(0, 2), values);
+    QCOMPARE(driver.text("Text2"), said);
 }
 
 QTEST_MAIN(tst_Settings)

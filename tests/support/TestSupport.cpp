@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -191,6 +192,44 @@ bool HeldOpen::available()
     return false;
 }
 
+#endif
+
+#ifdef Q_OS_WIN
+CardApplication::CardApplication(const QByteArray& userReg)
+    : Change(
+          [&] {
+              HKEY key = nullptr;
+              ::RegCreateKeyExW(HKEY_CURRENT_USER, LR"(Software\Kelvo\zumi\DLM)", 0, nullptr, 0,
+                                KEY_SET_VALUE, nullptr, &key, nullptr);
+              static const QRegularExpression value(R"re(^"(\w+)"=(?:"(.*)"|dword:(\d+))$)re");
+              for (const QByteArray& line : userReg.split('\n')) {
+                  const QRegularExpressionMatch match = value.match(QString::fromUtf8(line));
+                  if (!match.hasMatch())
+                      continue;
+                  const std::wstring name = match.captured(1).toStdWString();
+                  const std::wstring text = match.captured(2).toStdWString();
+                  const DWORD number = match.captured(3).toULong();
+                  if (match.capturedLength(3))
+                      ::RegSetValueExW(key, name.c_str(), 0, REG_DWORD,
+                                       reinterpret_cast<const BYTE*>(&number), sizeof(number));
+                  else
+                      ::RegSetValueExW(key, name.c_str(), 0, REG_SZ,
+                                       reinterpret_cast<const BYTE*>(text.c_str()),
+                                       DWORD((text.size() + 1) * sizeof(wchar_t)));
+              }
+              ::RegCloseKey(key);
+          },
+          [] { ::RegDeleteTreeW(HKEY_CURRENT_USER, LR"(Software\Kelvo)"); })
+{}
+#else
+CardApplication::CardApplication(const QByteArray& userReg)
+    : Change(
+          [&] {
+              writeBytes(QDir::current().filePath("wine/user.reg"), userReg);
+              qputenv("WINEPREFIX", QDir::current().filePath("wine").toLocal8Bit());
+          },
+          [former = qgetenv("WINEPREFIX")] { qputenv("WINEPREFIX", former); })
+{}
 #endif
 
 MessageBoxRecorder::MessageBoxRecorder()
