@@ -21,12 +21,25 @@ FolderCompleter::FolderCompleter(QLineEdit* box)
     connect(m_folders, &QFileSystemModel::rowsInserted, this, &FolderCompleter::readAlongTypedPath);
 }
 
+namespace {
+
+// A path without a trailing separator, "/" as separator: "C:" for "C:\\", but "/" stays.
+QString barePath(const QString& path)
+{
+    QString bare = QDir::fromNativeSeparators(path);
+    while (bare.size() > 1 && bare.endsWith(u'/'))
+        bare.chop(1);
+    return bare;
+}
+
+} // namespace
+
 void FolderCompleter::readAlongTypedPath()
 {
     // The folders the typed text passes through; its last part is the name being typed.
     const QStringList parts = splitPath(m_box->text());
     QModelIndex folder; // the top: the drives, or "/"
-    QString path;
+    QString path;       // of the folder the walk looks into next
     for (qsizetype part = 0; part < parts.size(); ++part) {
         if (m_folders->canFetchMore(folder)) {
             m_folders->fetchMore(folder); // read on the model's thread; directoryLoaded follows
@@ -34,13 +47,13 @@ void FolderCompleter::readAlongTypedPath()
         }
         if (part + 1 == parts.size())
             break;
-        path = part == 0 ? parts[0] : QDir(path).filePath(parts[part]);
+        // Drives are named for showing, " (C:)": folders are told by their paths.
+        path = part == 0 ? barePath(parts[0])
+                         : (path.endsWith(u'/') ? path : path + u'/') + parts[part];
         QModelIndex next;
         for (int row = 0; row < m_folders->rowCount(folder) && !next.isValid(); ++row) {
             const QModelIndex child = m_folders->index(row, 0, folder);
-            if (QDir::cleanPath(m_folders->filePath(child))
-                    .compare(QDir::cleanPath(QDir::fromNativeSeparators(path)), fileNameCase()) ==
-                0)
+            if (barePath(m_folders->filePath(child)).compare(barePath(path), fileNameCase()) == 0)
                 next = child;
         }
         if (!next.isValid())
