@@ -158,3 +158,20 @@ got, want = files(os.path.join(smoke, "Data")), files(expected)
 assert got == want, sorted(set(got) ^ set(want))[:10] or [k for k in got if got[k] != want[k]][:10]
 print("smoke: DONE, %d files of 100 cards byte for byte" % len(got))
 PY
+
+# The same update without a window, as a console user or a scheduled task starts it: in
+# Command Prompt, in the install folder, "kx-card-updater" is the console program .com, which
+# cmd waits for and whose exit status it returns. One card's files are gone again.
+for _ in $(seq 100); do [ ! -e "$smoke/Data/.kx-update.lock" ] && break; sleep 0.1; done
+rm -f "$smoke"/Data/a0001/*
+help="$("$wine" cmd /c 'cd /d C:\Custom\KX && kx-card-updater --help' | tr -d '\r')"
+grep -q '^Exit status:$' <<<"$help" || fail "kx-card-updater --help printed nothing in Command Prompt"
+status=0
+out="$("$wine" cmd /c 'cd /d C:\Custom\KX && kx-card-updater --run --in-documents --get all' 2>&1 |
+    tr -d '\r')" || status=$?
+[ "$status" = 0 ] && grep -q '^Cards: 100 of 100$' <<<"$out" && grep -q '^Files fetched: 7 ' <<<"$out" ||
+    fail "the unattended run through kx-card-updater.com: status $status, output: $out"
+[ "$(grep -c "Total Bytes Downloaded" "$log")" = 2 ] || fail "the unattended run wrote no block"
+(cd "$smoke/expected/a0001" && for f in *; do cmp -s "$f" "$smoke/Data/a0001/$f" || exit 1; done) ||
+    fail "the unattended run did not restore card a0001 byte for byte"
+echo "smoke: the unattended run through kx-card-updater.com brought a0001 back, status 0"

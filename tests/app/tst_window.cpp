@@ -148,10 +148,6 @@ void tst_Window::dataFolderBoxCompletesFolderNames()
     QCompleter* completer = box->completer();
     // Folders only, in the system's case rule: "cards-lower" is one of them on Windows.
     QTRY_COMPARE(completer->completionCount(), QDir::separator() == u'\\' ? 3 : 2);
-    for (int row = 0; row < completer->completionCount(); ++row) {
-        completer->setCurrentRow(row);
-        QVERIFY(QFileInfo(completer->currentCompletion()).isDir());
-    }
     QCOMPARE(box->text(), typed); // until a completion is taken
 }
 

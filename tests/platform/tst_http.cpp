@@ -190,28 +190,27 @@ void tst_Http::transientFailuresAreTriedAgain()
 
 void tst_Http::stallRulesTellATrickleFromASlowLine_data()
 {
-    QTest::addColumn<int>("timeout"); // seconds; the trickle rule looks at ten of them
-    QTest::addColumn<int>("burst");   // bytes sent at once first
-    QTest::addColumn<int>("bytes");   // then this many
-    QTest::addColumn<int>("every");   // every this many milliseconds
+    QTest::addColumn<int>("burst"); // bytes sent at once first
+    QTest::addColumn<int>("bytes"); // then this many
+    QTest::addColumn<int>("every"); // every this many milliseconds
     QTest::addColumn<QString>("failure");
-    // 600 bytes a second: less than 1 KB in every second, more in every three.
-    QTest::newRow("slow line") << 3 << 0 << 60 << 100 << QString();
+    // 600 bytes a second: less than 1 KB in every second, more in every three (this row's
+    // time-out; the others have 1 s, and the trickle rule looks at ten of them).
+    QTest::newRow("slow line") << 0 << 60 << 100 << QString();
     // The rule holds after the first KB too.
     QTest::newRow("burst, then a dribble")
-        << 1 << 5000 << 10 << 100 << "less than 1 KB arrived in 1 seconds";
+        << 5000 << 10 << 100 << "less than 1 KB arrived in 1 seconds";
     // 2 KB a second passes the first rule every second, and holds a file for hours.
-    QTest::newRow("trickle") << 1 << 0 << 200 << 100 << "less than 100 KB arrived in 10 seconds";
+    QTest::newRow("trickle") << 0 << 200 << 100 << "less than 100 KB arrived in 10 seconds";
 }
 
 void tst_Http::stallRulesTellATrickleFromASlowLine()
 {
-    QFETCH(int, timeout);
     QFETCH(int, burst);
     QFETCH(int, bytes);
     QFETCH(int, every);
     QFETCH(QString, failure);
-    m_fetcher->setTransferTimeout(std::chrono::seconds(timeout));
+    m_fetcher->setTransferTimeout(std::chrono::seconds(failure.isEmpty() ? 3 : 1));
     const std::string body(failure.isEmpty() ? 3000 : 100000, 's');
     Answer trickle{200, body, Fault::Trickle};
     std::tie(trickle.trickleBytes, trickle.trickleEvery, trickle.burstBytes) =

@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSettings>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -195,31 +196,22 @@ bool HeldOpen::available()
 #endif
 
 #ifdef Q_OS_WIN
+// Written through the registry, as the card application writes them.
 CardApplication::CardApplication(const QByteArray& userReg)
     : Change(
           [&] {
-              HKEY key = nullptr;
-              ::RegCreateKeyExW(HKEY_CURRENT_USER, LR"(Software\Kelvo\zumi\DLM)", 0, nullptr, 0,
-                                KEY_SET_VALUE, nullptr, &key, nullptr);
-              static const QRegularExpression value(R"re(^"(\w+)"=(?:"(.*)"|dword:(\d+))$)re");
+              QSettings registry(R"(HKEY_CURRENT_USER\Software\Kelvo\zumi\DLM)",
+                                 QSettings::NativeFormat);
+              static const QRegularExpression value(R"re(^"(\w+)"="(.*)"$)re");
               for (const QByteArray& line : userReg.split('\n')) {
                   const QRegularExpressionMatch match = value.match(QString::fromUtf8(line));
-                  if (!match.hasMatch())
-                      continue;
-                  const std::wstring name = match.captured(1).toStdWString();
-                  const std::wstring text = match.captured(2).toStdWString();
-                  const DWORD number = match.captured(3).toULong();
-                  if (match.capturedLength(3))
-                      ::RegSetValueExW(key, name.c_str(), 0, REG_DWORD,
-                                       reinterpret_cast<const BYTE*>(&number), sizeof(number));
-                  else
-                      ::RegSetValueExW(key, name.c_str(), 0, REG_SZ,
-                                       reinterpret_cast<const BYTE*>(text.c_str()),
-                                       DWORD((text.size() + 1) * sizeof(wchar_t)));
+                  if (match.hasMatch())
+                      registry.setValue(match.captured(1), match.captured(2));
               }
-              ::RegCloseKey(key);
           },
-          [] { ::RegDeleteTreeW(HKEY_CURRENT_USER, LR"(Software\Kelvo)"); })
+          [] {
+              QSettings(R"(HKEY_CURRENT_USER\Software)", QSettings::NativeFormat).remove("Kelvo");
+          })
 {}
 #else
 CardApplication::CardApplication(const QByteArray& userReg)

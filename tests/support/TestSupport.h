@@ -98,10 +98,9 @@ private:
     void* m_handle = nullptr;
 };
 
-// The card application's values where the program looks for them: the string values of
-// HKCU\Software\Kelvo\zumi\DLM on Windows, which the lines `"name"="value"` and
-// `"name"=dword:N` of userReg give; elsewhere userReg is the whole user.reg of a Wine prefix of
-// the test's own. Removed again afterwards.
+// The card application's values where the program looks for them: on Windows the string values
+// of HKCU\Software\Kelvo\zumi\DLM that the lines `"name"="value"` of userReg give; elsewhere
+// userReg is the whole user.reg of a Wine prefix of the test's own. Removed again afterwards.
 class CardApplication : public Change
 {
 public:
