@@ -1,7 +1,6 @@
 #include "app/Form1.h"
 
 #include "app/FolderCompleter.h"
-
 #include "cards/AssetKinds.h"
 #include "cards/FetchAhead.h"
 #include "log/RunLog.h"

@@ -118,7 +118,8 @@ QString summary(Form1& window, qint64 elapsedMs)
 {
     const FormState& state = window.formState();
     const RunProgress& progress = window.progress();
-    QString text = progress.note().isEmpty() ? QString() : progress.note() + u'\n';
+    QString text = progress.note().isEmpty() || progress.cardsTotal() > 0 ? QString()
+                                                                          : progress.note() + u'\n';
     text +=
         QStringLiteral("Cards: %1 of %2\n").arg(progress.cardsDone()).arg(progress.cardsTotal());
     text += QStringLiteral("Files fetched: %1 (%2 bytes)\n")

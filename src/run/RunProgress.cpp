@@ -79,7 +79,8 @@ QString RunProgress::estimate() const
 void RunProgress::show()
 {
     const QString left = estimate();
-    const QString text = !m_note.isEmpty()
+    // A card may still come: the one card, chosen while the walk went on.
+    const QString text = !m_note.isEmpty() && m_total == 0
                              ? m_note
                              : QStringLiteral("%1 of %2 cards").arg(m_done).arg(m_total) +
                                    (left.isEmpty() ? QString() : QStringLiteral(", ") + left);

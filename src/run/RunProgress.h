@@ -35,7 +35,7 @@ public:
     int cardsTotal() const { return m_total; }
     // "about 5 minutes left" once a minute has passed, else empty.
     QString estimate() const;
-    // What the bar says instead of the count, if anything.
+    // What the bar says instead of a count of no cards, if anything.
     const QString& note() const { return m_note; }
     // Called whenever the count changes, for a console that shows it too.
     void setListener(std::function<void()> listener) { m_listener = std::move(listener); }
