@@ -1,5 +1,7 @@
 #include "cards/AssetKinds.h"
 
+#include "cards/InfoAnswers.h"
+#include "cards/WholePicture.h"
 #include "ui_Form1.h"
 
 const std::vector<AssetKind>& assetKinds()
@@ -12,6 +14,7 @@ const std::vector<AssetKind>& assetKinds()
          "c.jpg",
          [](double size) { return size < 12000; },
          AssetSource::AssetServer,
+         &wholePictureFault,
          true,
          false,
          {{"c.jpg", {"c.jpg"}}}},
@@ -22,6 +25,7 @@ const std::vector<AssetKind>& assetKinds()
          "d.bmp",
          [](double size) { return size == 0 || size > 8000; },
          AssetSource::AssetServer,
+         &wholePictureFault,
          true,
          false,
          // "e.bmp" is never measured: it is fetched exactly when "d.bmp" is.
@@ -33,6 +37,7 @@ const std::vector<AssetKind>& assetKinds()
          ".woxinf",
          [](double size) { return size == 0 || size > 8000; },
          AssetSource::AssetServer,
+         &infAnswerFault,
          false,
          false,
          {{".inf", {".woxinf", ".woxdld"}}}},
@@ -43,6 +48,7 @@ const std::vector<AssetKind>& assetKinds()
          ".xml",
          [](double size) { return size == 0; },
          AssetSource::InfoService,
+         &xmlAnswerFault,
          false,
          true,
          {{nullptr, {".xml"}}}},
@@ -53,6 +59,7 @@ const std::vector<AssetKind>& assetKinds()
          "_full.png",
          [](double size) { return size == 0 || size < 11000; },
          AssetSource::AssetServer,
+         &wholePictureFault,
          true,
          true,
          {{"_full.png", {"_full.png"}}}},

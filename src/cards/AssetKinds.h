@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+
 #include <vector>
 
 class QCheckBox;
@@ -34,7 +37,10 @@ struct AssetKind
     // Whether a file of this size is fetched in only-missing mode.
     bool (*sizeRuleFetches)(double size);
     AssetSource source;
-    // Only a whole picture is stored: a body that is not one fails the fetch.
+    // Why an answer cannot be stored as this kind's file (empty: it can): a picture that is not
+    // whole, an info file that is empty or an error page. Such an answer is passed over.
+    QString (*answerFault)(const QByteArray& body);
+    // Its files are pictures, which --check-pictures reads on disk.
     bool picturesOnly;
     // The window gets a turn after the probe and before the store.
     bool extraPumps;

@@ -39,6 +39,8 @@ public:
     void reachedCard(int index);
     // The body at the URL, from a fetch made ahead or made now.
     Result<QByteArray> take(const QString& url);
+    // The body at the URL, fetched now, leaving what is planned as it is.
+    Result<QByteArray> fetchNow(const QString& url) { return m_fetcher.fetch(url); }
     // The run is over: everything still fetched or held is dropped.
     void finish();
 

@@ -85,10 +85,70 @@ public:
                    : assetUrl(m_run.origins.assetServer, m_card, QString::fromLatin1(suffix));
     }
 
+    const QString& card() const { return m_card; }
+
 private:
     const RunContext& m_run;
     const QString& m_card;
 };
+
+// Why a file was passed over: the server's answer, or the card file on disk.
+enum class Cause
+{
+    Server,
+    Disk
+};
+
+// One file of a kind that is fetched, in the order the run log names them.
+struct KindFile
+{
+    std::size_t download; // the index of the download whose body it is stored from
+    const char* suffix;
+    bool stored = false;
+    QString notUpdatedReason; // empty while nothing keeps it from being stored
+    Cause cause = Cause::Server;
+    bool forItsPartner = false; // passed over because another file of the kind was
+};
+
+std::vector<KindFile> filesOf(const AssetKind& kind)
+{
+    std::vector<KindFile> files;
+    for (std::size_t download = 0; download < kind.downloads.size(); ++download) {
+        for (const char* suffix : kind.downloads[download].storeSuffixes)
+            files.push_back({download, suffix, false, {}, Cause::Server, false});
+    }
+    return files;
+}
+
+// "25 files in a row were not on the server or were not whole pictures (the last: ...): is the
+// server address right?", with what the question to a server that had a file before answered.
+QString seriesReason(const FormState::FileCounts::Series& series, const QString& probeFailure)
+{
+    const QString probe =
+        probeFailure.isEmpty()
+            ? QString()
+            : QStringLiteral(", nor did the server answer with a file it has whole (%1)")
+                  .arg(probeFailure);
+    if (series.fromDisk == 0)
+        return QStringLiteral("%1 files in a row were not on the server or were not whole "
+                              "pictures (the last: %2)%3: is the server address right?")
+            .arg(series.total())
+            .arg(series.lastServerReason, probe);
+    if (series.fromServers == 0)
+        return QStringLiteral("%1 files in a row could not be replaced (the last: %2): may this "
+                              "user change the card files?")
+            .arg(series.total())
+            .arg(series.lastDiskReason);
+    return QStringLiteral("%1 files in a row could not be brought up to date (%2 were not on the "
+                          "server or were not whole pictures, the last: %3; %4 could not be "
+                          "replaced, the last: %5)%6: is the server address right, and may this "
+                          "user change the card files?")
+        .arg(series.total())
+        .arg(series.fromServers)
+        .arg(series.lastServerReason)
+        .arg(series.fromDisk)
+        .arg(series.lastDiskReason, probe);
+}
 
 // One card's update. The asset under test lives here and dies with it.
 class CardUpdate
@@ -101,13 +161,26 @@ public:
     {
         if (Status probed = probe(kind); !probed)
             return probed;
-        if (!fetchesNow(m_run, kind, sLocalFile, dSize, Judging::ByBytesAsAsked))
+        if (!fetchesNow(m_run, kind, sLocalFile, dSize, Judging::ByBytesAsAsked)) {
+            knownWhole(kind, kind.downloads.front());
             return {};
-        for (const AssetDownload& download : kind.downloads) {
-            if (Status stored = fetchAndStore(kind, download); !stored)
-                return stored;
         }
-        return {};
+        // Every body of the kind first: its files are stored together or not at all, so that
+        // the file its size rule measures asks for the others again in the next run.
+        std::vector<QByteArray> bodies;
+        for (std::size_t download = 0; download < kind.downloads.size(); ++download) {
+            const QString url = m_names.url(kind, kind.downloads[download].fetchSuffix);
+            Result<QByteArray> body = m_run.fetches.take(url);
+            if (!m_run.stopRequest.isEmpty())
+                return Status::failure(m_run.stopRequest);
+            if (!body && !passesOver(kind, body.reach()))
+                return fetchFailed(kind, url, body);
+            const QString fault = body ? kind.answerFault(body.value()) : body.error();
+            if (!fault.isEmpty())
+                return passOver(kind, download, fault);
+            bodies.push_back(std::move(body).value());
+        }
+        return store(kind, bodies);
     }
 
 private:
@@ -122,21 +195,46 @@ private:
         return kind.extraPumps ? pumpEvents(m_run) : Status();
     }
 
-    Status fetchAndStore(const AssetKind& kind, const AssetDownload& download)
+    // Whether a failed fetch concerns that file alone: the server lacks it, or an asset server
+    // will not give it (object stores answer 403 for a file they do not hold). The card-info
+    // service's 403 is a refusal of the key code.
+    static bool passesOver(const AssetKind& kind, Reach reach)
     {
-        const QString url = m_names.url(kind, download.fetchSuffix);
-        Result<QByteArray> body = m_run.fetches.take(url);
-        if (!m_run.stopRequest.isEmpty())
-            return Status::failure(m_run.stopRequest);
-        if (!body)
-            return fetchFailed(kind, download, url, body);
-        const QByteArray bData = std::move(body).value();
-        if (kind.picturesOnly) {
-            if (const QString fault = wholePictureFault(bData); !fault.isEmpty())
-                return passOver(kind, download, fault, Cause::Server);
-        }
+        return reach == Reach::ThisItem ||
+               (reach == Reach::Forbidden && kind.source == AssetSource::AssetServer);
+    }
 
-        const QString firstUrl = m_names.url(kind, download.storeSuffixes.front());
+    Status fetchFailed(const AssetKind& kind, const QString& url, const Result<QByteArray>& body)
+    {
+        const bool refused = body.reach() == Reach::Refused || body.reach() == Reach::Forbidden;
+        if (refused && kind.source == AssetSource::InfoService)
+            return Status::failure(QStringLiteral("could not get %1: the card-info service refused "
+                                                  "the key code and user name (%2): check both")
+                                       .arg(url, body.error()));
+        return Status::failure(QStringLiteral("could not get %1: %2").arg(url, body.error()));
+    }
+
+    // The server's answer for one download cannot be stored: nothing of the kind is.
+    Status passOver(const AssetKind& kind, std::size_t failed, const QString& reason)
+    {
+        std::vector<KindFile> files = filesOf(kind);
+        const QString failedName = fileName(kind.downloads[failed].storeSuffixes.front());
+        for (KindFile& file : files) {
+            file.forItsPartner = file.download != failed;
+            file.notUpdatedReason = file.forItsPartner ? storedTogether(failedName) : reason;
+        }
+        if (Status logged = m_run.log.writeDownloadLine(m_names.url(kind, files.front().suffix));
+            !logged)
+            return logged;
+        return record(kind, files);
+    }
+
+    // Stores the bodies, the kind's last file first, so that the file its size rule measures
+    // is replaced only once the others are.
+    Status store(const AssetKind& kind, const std::vector<QByteArray>& bodies)
+    {
+        std::vector<KindFile> files = filesOf(kind);
+        const QString firstUrl = m_names.url(kind, files.front().suffix);
         if (Status logged = m_run.log.writeDownloadLine(firstUrl); !logged)
             return logged;
         holdText(m_ui.Text2, QStringLiteral("Get ") + firstUrl);
@@ -144,101 +242,139 @@ private:
             if (Status going = pumpEvents(m_run); !going)
                 return going;
         }
-        qsizetype stored = 0;
-        for (const char* suffix : download.storeSuffixes) {
-            sLocalFile = m_names.localPath(suffix);
-            if (Status written = writeWholeFile(sLocalFile, bData); !written) {
-                if (written.reach() == Reach::ThisItem)
-                    return record(kind, download, stored, written.error(), Cause::Disk);
+        for (auto file = files.rbegin(); file != files.rend(); ++file) {
+            sLocalFile = m_names.localPath(file->suffix);
+            const Status written = writeWholeFile(sLocalFile, bodies[file->download]);
+            if (written) {
+                file->stored = true;
+                continue;
+            }
+            if (written.reach() != Reach::ThisItem)
                 return Status::failure(
                     QStringLiteral("could not write %1: %2").arg(sLocalFile, written.error()));
+            file->notUpdatedReason = written.error();
+            for (auto earlier = std::next(file); earlier != files.rend(); ++earlier) {
+                earlier->notUpdatedReason = storedTogether(fileName(file->suffix));
+                earlier->forItsPartner = true;
             }
-            ++stored;
+            for (auto passed = file; passed != files.rend(); ++passed)
+                passed->cause = Cause::Disk;
+            break;
         }
-        return record(kind, download, stored);
+        return record(kind, files);
     }
 
-    // Why files were passed over: the server's answer, or the card files on disk.
-    enum class Cause
+    // Logs each file by its own URL (the first one's DownloadLine is open): a stored one with
+    // the size of its download's last stored file, counted once per download in the total.
+    Status record(const AssetKind& kind, const std::vector<KindFile>& files)
     {
-        Server,
-        Disk
-    };
-
-    Status fetchFailed(const AssetKind& kind, const AssetDownload& download, const QString& url,
-                       const Result<QByteArray>& body)
-    {
-        if (body.reach() == Reach::ThisItem)
-            return passOver(kind, download, body.error(), Cause::Server);
-        if (body.reach() == Reach::Refused && kind.source == AssetSource::InfoService)
-            return Status::failure(QStringLiteral("could not get %1: the card-info service refused "
-                                                  "the key code and user name (%2): check both")
-                                       .arg(url, body.error()));
-        return Status::failure(QStringLiteral("could not get %1: %2").arg(url, body.error()));
-    }
-
-    // Nothing of the download is stored: each of its files is logged as passed over.
-    Status passOver(const AssetKind& kind, const AssetDownload& download, const QString& reason,
-                    Cause cause)
-    {
-        const QString firstUrl = m_names.url(kind, download.storeSuffixes.front());
-        if (Status logged = m_run.log.writeDownloadLine(firstUrl); !logged)
-            return logged;
-        return record(kind, download, 0, reason, cause);
-    }
-
-    // The first `stored` files of the download are stored, the rest passed over for the reason;
-    // what is left is bookkeeping. Each file is logged by its own URL (the first one's
-    // DownloadLine is open), the stored ones all with the last stored file's size, counted
-    // once in the total.
-    Status record(const AssetKind& kind, const AssetDownload& download, qsizetype stored,
-                  const QString& notUpdatedReason = {}, Cause cause = Cause::Server)
-    {
-        FormState::FileCounts& files = m_run.state.files;
-        if (stored > 0)
-            dSize = sizeOnDisk(m_names.localPath(download.storeSuffixes[size_t(stored - 1)]));
-        for (qsizetype i = 0; i < qsizetype(download.storeSuffixes.size()); ++i) {
-            const QString url = m_names.url(kind, download.storeSuffixes[size_t(i)]);
+        FormState::FileCounts& counts = m_run.state.files;
+        FormState::FileCounts::Series& series = counts.inARow;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const KindFile& file = files[i];
+            const QString url = m_names.url(kind, file.suffix);
+            const bool startsDownload = i == 0 || files[i - 1].download != file.download;
+            if (startsDownload)
+                dSize = sizeOfLastStored(files, file.download);
             if (i > 0) {
                 if (Status logged = m_run.log.writeDownloadLine(url); !logged)
                     return logged;
+                if (startsDownload && file.stored)
+                    holdText(m_ui.Text2, QStringLiteral("Get ") + url);
             }
-            if (Status logged = i < stored ? m_run.log.writeNewSizeLine(dSize)
-                                           : m_run.log.writeNotUpdatedLine(notUpdatedReason);
+            if (Status logged = file.stored ? m_run.log.writeNewSizeLine(dSize)
+                                            : m_run.log.writeNotUpdatedLine(file.notUpdatedReason);
                 !logged)
                 return logged;
-            if (i >= stored && files.notUpdatedReasons.size() < files.kMaxReasonsKept)
-                files.notUpdatedReasons << url + QStringLiteral(": ") + notUpdatedReason;
+            if (file.stored) {
+                ++counts.updated;
+                series = {};
+                knownWhole(kind, kind.downloads[file.download]);
+                if (startsDownload || !files[i - 1].stored) {
+                    holdText(m_ui.Text1, sizeText(dSize));
+                    m_run.state.cTotalBytes.add(dSize);
+                }
+                continue;
+            }
+            ++counts.notUpdated;
+            if (counts.notUpdatedReasons.size() < counts.kMaxReasonsKept)
+                counts.notUpdatedReasons << url + QStringLiteral(": ") + file.notUpdatedReason;
+            if (file.cause == Cause::Disk) {
+                ++series.fromDisk;
+                if (!file.forItsPartner)
+                    series.lastDiskReason = file.notUpdatedReason;
+            } else {
+                ++series.fromServers;
+                series.sources[std::size_t(kind.source)] = true;
+                if (!file.forItsPartner)
+                    series.lastServerReason = file.notUpdatedReason;
+            }
         }
-        files.updated += int(stored);
-        if (stored > 0) {
-            holdText(m_ui.Text1, sizeText(dSize));
-            m_run.state.cTotalBytes.add(dSize);
-            files.notUpdatedInARow = 0;
-        }
-        const int passedOver = int(download.storeSuffixes.size()) - int(stored);
-        files.notUpdated += passedOver;
-        files.notUpdatedInARow += passedOver;
-        if (files.notUpdatedInARow >= kMaxFilesNotUpdatedInARow)
-            return tooManyInARow(notUpdatedReason, cause);
+        if (series.total() >= kMaxFilesNotUpdatedInARow)
+            return seriesOfPassedOverFiles();
         return pumpEvents(m_run);
     }
 
     // A long series of files passed over says more about the server or the folder than about
-    // the files: going on would only add to it.
-    static Status tooManyInARow(const QString& lastReason, Cause cause)
+    // the files, unless the server still answers with a file it has whole: a collection may
+    // hold many cards the server lacks files of, among cards whose files are whole and need
+    // nothing. The run goes on when each server the series concerns answers so.
+    Status seriesOfPassedOverFiles()
     {
-        if (cause == Cause::Server)
-            return Status::failure(
-                QStringLiteral("%1 files in a row were not on the server or were "
-                               "not whole pictures (the last: %2): is the "
-                               "server address right?")
-                    .arg(kMaxFilesNotUpdatedInARow)
-                    .arg(lastReason));
-        return Status::failure(QStringLiteral("%1 files in a row could not be replaced (the last: "
-                                              "%2): may this user change the card files?")
-                                   .arg(kMaxFilesNotUpdatedInARow)
-                                   .arg(lastReason));
+        FormState::FileCounts& counts = m_run.state.files;
+        QString probeFailure;
+        bool everyServerAnswered = counts.inARow.fromServers > 0;
+        for (std::size_t source = 0; source < counts.knownWhole.size(); ++source) {
+            if (!counts.inARow.sources[source])
+                continue;
+            const FormState::FileCounts::KnownWhole& known = counts.knownWhole[source];
+            if (known.url.isEmpty()) {
+                everyServerAnswered = false;
+                continue;
+            }
+            const Result<QByteArray> answer = m_run.fetches.fetchNow(known.url);
+            if (!m_run.stopRequest.isEmpty())
+                return Status::failure(m_run.stopRequest);
+            const QString fault =
+                answer ? assetKinds()[std::size_t(known.kind)].answerFault(answer.value())
+                       : answer.error();
+            if (!fault.isEmpty()) {
+                everyServerAnswered = false;
+                probeFailure = known.url + QStringLiteral(": ") + fault;
+            }
+        }
+        if (everyServerAnswered) {
+            counts.inARow = {};
+            return pumpEvents(m_run);
+        }
+        return Status::failure(seriesReason(counts.inARow, probeFailure));
+    }
+
+    void knownWhole(const AssetKind& kind, const AssetDownload& download)
+    {
+        const auto kindIndex = std::distance(assetKinds().data(), &kind);
+        m_run.state.files.knownWhole[std::size_t(kind.source)] = {
+            m_names.url(kind, download.fetchSuffix), int(kindIndex)};
+    }
+
+    double sizeOfLastStored(const std::vector<KindFile>& files, std::size_t download) const
+    {
+        double size = 0;
+        for (const KindFile& file : files) {
+            if (file.download == download && file.stored)
+                size = sizeOnDisk(m_names.localPath(file.suffix));
+        }
+        return size;
+    }
+
+    QString fileName(const char* suffix) const
+    {
+        return m_names.card() + QString::fromLatin1(suffix);
+    }
+
+    static QString storedTogether(const QString& partner)
+    {
+        return QStringLiteral("it is stored only together with %1, which was not").arg(partner);
     }
 
     RunContext& m_run;

@@ -389,7 +389,8 @@ const PictureFormat kFormats[] = {
     {"GIF", "GIF89a", &walkGif},
 };
 
-// The first bytes, printable ones as they are and the others as \xNN.
+} // namespace
+
 QString beginningOf(const QByteArray& bytes)
 {
     QString shown;
@@ -403,8 +404,6 @@ QString beginningOf(const QByteArray& bytes)
     }
     return shown;
 }
-
-} // namespace
 
 QString wholePictureFault(const QByteArray& bytes)
 {

@@ -11,3 +11,7 @@
 // answer with error pages, and cut connections leave pictures short: neither may replace a
 // card's picture. Nothing is decoded; the walk takes time in proportion to the bytes.
 QString wholePictureFault(const QByteArray& bytes);
+
+// The first bytes of an answer as a reason shows them: printable ones as they are, the others
+// as \xNN.
+QString beginningOf(const QByteArray& bytes);

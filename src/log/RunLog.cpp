@@ -7,6 +7,7 @@ const QString kRule(47, u'#');
 Status RunLog::open()
 {
     m_lineOpen = false;
+    m_openLine.clear();
     return failed(m_file.open(QString::fromUtf16(kFileName), TextFile::Mode::Append));
 }
 
@@ -20,14 +21,21 @@ Status RunLog::failed(const Status& status) const
 
 Status RunLog::writeLine(const QString& text)
 {
+    const QString line = m_openLine + text;
+    m_openLine.clear();
     m_lineOpen = false;
-    return failed(m_file.writeLine(text));
+    return failed(m_file.writeLine(line));
 }
 
+// Kept until the line is ended, so that each line reaches the file in one write: two copies
+// of the program appending to one log never cut each other's lines.
 Status RunLog::writeOpenLine(const QString& text)
 {
+    if (!m_file.isOpen())
+        return failed(m_file.writeOpenLine(text));
+    m_openLine += text;
     m_lineOpen = true;
-    return failed(m_file.writeOpenLine(text));
+    return {};
 }
 
 Status RunLog::writeRunHeader(const QString& started)
@@ -89,6 +97,7 @@ Status RunLog::writeRunFooter(const QString& started, const QString& finished,
 Status RunLog::close()
 {
     m_lineOpen = false;
+    m_openLine.clear();
     return failed(m_file.close());
 }
 

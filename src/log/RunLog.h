@@ -3,8 +3,9 @@
 #include "platform/Files.h"
 #include "platform/Text.h"
 
-// The plain-text journal of update runs, appended to and never read. Every entry reaches the
-// file as it is written, so a killed program loses at most the entry it was writing.
+// The plain-text journal of update runs, appended to and never read. Every line reaches the
+// file in one write as soon as it is ended, so a killed program loses at most the line it was
+// writing.
 class RunLog
 {
 public:
@@ -37,4 +38,5 @@ private:
 
     TextFile m_file;
     bool m_lineOpen = false;
+    QString m_openLine; // the start of a line that the next entry ends
 };

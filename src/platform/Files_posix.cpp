@@ -110,10 +110,16 @@ Status mayReplace(const QByteArray& target, mode_t& keptMode)
     if (::lstat(target.constData(), &former) == 0) {
         if (S_ISDIR(former.st_mode))
             return Status::failure(QStringLiteral("a folder has that name"), Reach::ThisItem);
-        // Judged from the permission bits, not from access(): a read-only file must stay
-        // untouched even for an administrator, and the rename would silently replace it.
-        if (S_ISREG(former.st_mode) && !(former.st_mode & 0222))
-            return Status::failure(QStringLiteral("the file is read-only"), Reach::ThisItem);
+        // Asked of the system for this user, since the rename would replace a file that only
+        // its folder lets this user change: one of another account, or one its owner made
+        // read-only. An administrator may replace anything.
+        if (S_ISREG(former.st_mode) &&
+            ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES)
+            return Status::failure(former.st_uid == ::geteuid()
+                                       ? QStringLiteral("the file is read-only")
+                                       : QStringLiteral("this user may not change the file "
+                                                        "(another account owns it)"),
+                                   Reach::ThisItem);
         if (S_ISREG(former.st_mode))
             keptMode = former.st_mode & 0777; // never set-user-ID or set-group-ID
     }

@@ -20,6 +20,8 @@
 
 namespace {
 
+const QByteArray kUserAgentHeader = QByteArrayLiteral("User-Agent: kx-card-updater/" KX_VERSION);
+
 bool isTransientStatus(long status)
 {
     return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 ||
@@ -408,6 +410,8 @@ Fetcher::Id Fetcher::start(const QString& url)
     transfer->id = m_nextId++;
     transfer->url = url;
     transfer->headers = curl_slist_append(nullptr, "Accept-Encoding: identity");
+    // Servers behind bot filters refuse or challenge a request that names no program.
+    transfer->headers = curl_slist_append(transfer->headers, kUserAgentHeader.constData());
     Transfer& started = *transfer;
     m_transfers.emplace(started.id, std::move(transfer));
     begin(started);
@@ -492,23 +496,33 @@ void Fetcher::release(Transfer& transfer)
 Fetcher::TryFailure Fetcher::failureOf(const Transfer& transfer, int resultCode, long status) const
 {
     const auto code = CURLcode(resultCode);
+    if (!transfer.framingFault.isEmpty())
+        return {transfer.framingFault};
+    // An error answer says what it is by its status, whatever its body (too large, cut short).
+    if (status >= 400)
+        return failureOfStatus(transfer, status);
     // Too large for a card file: that file is not what it should be, the next one may be.
     if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         return {QStringLiteral("the answer is larger than %1 bytes").arg(m_maxBodySize), false,
                 Reach::ThisItem};
-    if (!transfer.framingFault.isEmpty())
-        return {transfer.framingFault};
     if (code != CURLE_OK)
         return describe(transfer, code);
     if (status == 200)
         return {};
+    return failureOfStatus(transfer, status);
+}
+
+Fetcher::TryFailure Fetcher::failureOfStatus(const Transfer& transfer, long status)
+{
     QString reason = QStringLiteral("the server answered %1").arg(status);
     if (!transfer.reasonPhrase.isEmpty())
         reason += u' ' + transfer.reasonPhrase;
-    // The server does not have the file (404, 410), or refuses this client (401, 403).
-    const Reach reach = status == 404 || status == 410   ? Reach::ThisItem
-                        : status == 401 || status == 403 ? Reach::Refused
-                                                         : Reach::Everything;
+    // The server does not have the file (404, 410), may not give it (451), will not (403), or
+    // refuses this client (401).
+    const Reach reach = status == 404 || status == 410 || status == 451 ? Reach::ThisItem
+                        : status == 403                                 ? Reach::Forbidden
+                        : status == 401                                 ? Reach::Refused
+                                                                        : Reach::Everything;
     return {reason, isTransientStatus(status), reach};
 }
 
@@ -516,9 +530,12 @@ bool Fetcher::tryAgainLater(Transfer& transfer, const QString& failure)
 {
     if (transfer.tries > m_retryDelays.size())
         return false;
+    // A server's Retry-After may ask for a longer pause, never for a shorter one: a busy
+    // server that says "0" would otherwise have every try used up at once.
     std::chrono::milliseconds delay = m_retryDelays[transfer.tries - 1];
     if (transfer.retryAfterSeconds >= 0 && transfer.retryAfterSeconds <= 60)
-        delay = std::chrono::seconds(transfer.retryAfterSeconds);
+        delay = std::max<std::chrono::milliseconds>(
+            delay, std::chrono::seconds(transfer.retryAfterSeconds));
     emit retrying(transfer.url, failure, delay);
     QTimer::singleShot(delay, this, [this, id = transfer.id] {
         const auto found = m_transfers.find(id);

@@ -25,8 +25,11 @@
 // stall: less than 1 KB arrived in the last transfer time-out, or less than 100 KB in the last
 // ten of them (a trickle that would hold one file for days), however the rest came.
 // Transient failures (a refused or dropped connection, a stall, status 408, 429, 500, 502, 503
-// or 504) are tried again after a pause. A failure that concerns only the file asked for (404,
-// 410, a body over the cap) reaches this item only; 401 and 403 are refusals of this client.
+// or 504) are tried again after a pause, at least as long as the program's own, however short
+// a Retry-After the server asks for. An error status is judged by the status, whatever its
+// body. A failure that concerns only the file asked for (404, 410, 451, a body over the cap)
+// reaches this item only; 403 is the server's refusal of this item, 401 of this client. Every
+// request names the program in its User-Agent.
 //
 // Memory is bounded whatever servers send and however many fetches run: each body is capped,
 // and bodies not yet taken hold at most kMaxBytesHeld between them. A fetch that would pass it
@@ -118,6 +121,7 @@ private:
     };
     TryFailure describe(const Transfer& transfer, int code) const;
     TryFailure failureOf(const Transfer& transfer, int code, long status) const;
+    static TryFailure failureOfStatus(const Transfer& transfer, long status);
     // Schedules another try, unless the tries are used up.
     bool tryAgainLater(Transfer& transfer, const QString& failure);
     // Ends the transfer's current try, if under way.

@@ -12,8 +12,6 @@ namespace {
 
 // How a log line ends for a file passed over.
 const QString kNotUpdated("Not brought up to date: %1; the file on disk is left as it was");
-const QString kOneFileNotUpdated("DONE, but 1 file could not be brought up to date: the run log "
-                                 "KX-GET-CardDataUpdates.txt says which and why");
 
 std::string assetPath(const std::string& suffix)
 {
@@ -32,8 +30,8 @@ private slots:
     void sizeRulesDecideInOnlyMissingMode_data();
     void sizeRulesDecideInOnlyMissingMode();
     void logBlockIsExactToTheByte();
-    void onlyWholePicturesReplacePictures_data();
-    void onlyWholePicturesReplacePictures();
+    void onlyWholeAnswersReplaceFiles_data();
+    void onlyWholeAnswersReplaceFiles();
     void checkingPicturesFetchesDamagedOnesAgain();
     void filesThatCannotBeUpdatedArePassedOver();
 
@@ -108,19 +106,27 @@ void tst_UpdateCard::sizeRulesDecideInOnlyMissingMode()
     }
 }
 
-void tst_UpdateCard::onlyWholePicturesReplacePictures_data()
+void tst_UpdateCard::onlyWholeAnswersReplaceFiles_data()
 {
     using namespace pictures;
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QByteArray>("served");
-    QTest::addColumn<QString>("failure"); // what follows "(N bytes"; null: stored as served
+    QTest::addColumn<QString>("failure"); // null: stored as served
 
     const auto stored = [](const char* name, const char* suffix, const QByteArray& picture) {
         QTest::newRow(name) << suffix << picture << QString();
     };
+    // A picture's failure is what follows "(N bytes".
     const auto refused = [](const QString& name, const char* suffix, const QByteArray& served,
                             const QString& failure) {
-        QTest::newRow(qPrintable(name)) << suffix << served << failure;
+        QTest::newRow(qPrintable(name)) << suffix << served
+                                        << QString("the answer is not a whole picture (%1 bytes%2)")
+                                               .arg(served.size())
+                                               .arg(failure);
+    };
+    const auto refusedInfo = [](const char* name, const char* suffix, const QByteArray& served,
+                                const QString& failure) {
+        QTest::newRow(name) << suffix << served << failure;
     };
     // Each picture is stored as served, and refused when cut at half.
     const auto picture = [&](const char* name, const char* suffix, const QByteArray& bytes,
@@ -205,38 +211,54 @@ void tst_UpdateCard::onlyWholePicturesReplacePictures_data()
     refused("empty picture", "_full.png", "", "");
     refused("binary", "c.jpg", QByteArray("\0\x01\r\n", 4),
             ", begins with \"\\x00\\x01\\x0D\\x0A\"");
-    stored("info files as served", ".inf", "");
+    // Info files are stored as served, but never when they are empty or an error page.
+    stored("info file", ".inf", "[card]\nname=a0001\n");
+    refusedInfo("empty info file", ".inf", "", "the answer is empty");
+    refusedInfo("info file as an error page", ".inf", "\n <!DOCTYPE HTML PUBLIC>",
+                "the answer is an HTML page, not an info file (24 bytes, begins with "
+                "\"\\x0A <!DOCTYPE HTML\")");
+    stored("XML", ".xml", "<?xml version=\"1.0\"?><cards><card id=\"a0001\"/></cards>\n");
+    refusedInfo("empty XML", ".xml", "", "the answer is empty, not an XML document");
+    refusedInfo("XML cut short", ".xml", "<cards><card id=\"a0001\"/>",
+                "the answer is not an XML document (25 bytes, begins with \"<cards><card id=\")");
+    refusedInfo("XML as an error page", ".xml", "<html><body>Not found</body></html>",
+                "the answer is not an XML document (35 bytes, begins with \"<html><body>Not \")");
 }
 
-void tst_UpdateCard::onlyWholePicturesReplacePictures()
+void tst_UpdateCard::onlyWholeAnswersReplaceFiles()
 {
     QFETCH(QString, suffix);
     QFETCH(QByteArray, served);
     QFETCH(QString, failure);
     const QString local = suffix == ".inf" ? ".woxinf" : suffix;
     writeBytes(this->local(local), "former");
-    m_server->setAnswer(assetPath(suffix.toStdString()), {200, served.toStdString()});
+    const std::string target = suffix == ".xml" ? "/bof/bof.php" : assetPath(suffix.toStdString());
+    m_server->setInjector([target, body = served.toStdString()](const std::string& asked) {
+        return asked.rfind(target, 0) == 0 ? std::optional(SampleCardServer::Answer{200, body})
+                                           : std::nullopt;
+    });
     const QString box = suffix == "c.jpg"       ? "cbCI"
                         : suffix == "_full.png" ? "cbCP"
                         : suffix == "d.bmp"     ? "cbTI"
+                        : suffix == ".xml"      ? "cbCX"
                                                 : "cbINF";
     // A grayed box is not a ticked one: its kind is never fetched.
-    m_driver->prepare(m_work->path(), {box, "cbCX"}, true);
-    m_driver->box("cbCX")->setCheckState(Qt::PartiallyChecked);
+    const QString grayed = box == "cbCX" ? "cbCI" : "cbCX";
+    m_driver->prepare(m_work->path(), {box, grayed}, true);
+    m_driver->box(grayed)->setCheckState(Qt::PartiallyChecked);
     m_driver->runOneCard("a0001");
 
-    // A picture that is not whole is passed over, the former one kept.
-    const QString url =
-        QString::fromStdString(m_server->origin() + assetPath(suffix.toStdString()));
-    QCOMPARE(m_driver->text("Text2"), failure.isNull() ? QString("DONE !") : kOneFileNotUpdated);
+    // An answer that cannot be the file is passed over, the former file kept, and the other
+    // file of the kind with it.
+    const QString passedOver =
+        QString("DONE, but %1 could not be brought up to date: the run log "
+                "KX-GET-CardDataUpdates.txt says which and why")
+            .arg(suffix == "d.bmp" || suffix == ".inf" ? "2 files" : "1 file");
+    QCOMPARE(m_driver->text("Text2"), failure.isNull() ? QString("DONE !") : passedOver);
     QCOMPARE(readBytes(this->local(local)), failure.isNull() ? served : QByteArray("former"));
     if (!failure.isNull())
-        QVERIFY(logLines().contains(
-            "Download File: " + url + ' ' +
-            kNotUpdated.arg(QString("the answer is not a whole picture (%1 bytes%2)")
-                                .arg(served.size())
-                                .arg(failure))));
-    QVERIFY(!logLines().join('\n').contains(".xml"));
+        QCOMPARE(logLines().filter(kNotUpdated.arg(failure)).size(), suffix == ".inf" ? 2 : 1);
+    QCOMPARE(logLines().filter(grayed == "cbCX" ? ".xml" : "c.jpg"), QStringList());
 }
 
 void tst_UpdateCard::checkingPicturesFetchesDamagedOnesAgain()
@@ -335,7 +357,7 @@ void tst_UpdateCard::filesThatCannotBeUpdatedArePassedOver()
     const QString assets = QString::fromStdString(m_server->origin() + assetPath(""));
     const QString info = infoUrl(QString::fromStdString(m_server->origin()), "KEYCODEPLACEHOLDER",
                                  "USERNAME", "a0001");
-    const qsizetype d = sample::assetBody("a0001", "d.bmp").size();
+    const QString together = "it is stored only together with a0001e.bmp, which was not";
     const QStringList lines = logLines();
     const qsizetype first = lines.indexOf("a0001");
     QCOMPARE(
@@ -343,7 +365,7 @@ void tst_UpdateCard::filesThatCannotBeUpdatedArePassedOver()
         QStringList(
             {"a0001", path + "c.jpg size 0",
              QString("Download File: %1c.jpg %2").arg(assets, missing), path + "d.bmp size 0",
-             QString("Download File: %1d.bmp New size %2").arg(assets).arg(d),
+             QString("Download File: %1d.bmp %2").arg(assets, kNotUpdated.arg(together)),
              QString("Download File: %1e.bmp %2").arg(assets, missing), path + ".woxinf size 0",
              QString("Download File: %1.woxinf %2").arg(assets, gone),
              QString("Download File: %1.woxdld %2").arg(assets, gone), path + ".xml size 7",
@@ -353,20 +375,29 @@ void tst_UpdateCard::filesThatCannotBeUpdatedArePassedOver()
                  .arg(assets, kNotUpdated.arg(QString("the answer is not a whole picture (%1 "
                                                       "bytes, a PNG cut short)")
                                                   .arg(png.size() / 2)))}));
-    qsizetype total = d + sample::infoBody("a0002").size();
+    qsizetype total = sample::infoBody("a0002").size();
     for (const char* suffix : {"c.jpg", "d.bmp", "e.bmp", ".inf", "_full.png"})
         total += sample::assetBody("a0002", suffix).size();
     QCOMPARE(lines.mid(lines.size() - 4),
              QStringList({QString("Total Bytes Downloaded = %1").arg(total),
-                          "Files not brought up to date = 6", QString(47, u'#'), ""}));
+                          "Files not brought up to date = 7", QString(47, u'#'), ""}));
 
-    const QString done = "DONE, but 6 files could not be brought up to date: the run log "
+    const QString done = "DONE, but 7 files could not be brought up to date: the run log "
                          "KX-GET-CardDataUpdates.txt says which and why";
     QCOMPARE(m_driver->text("Text2"), done);
     QCOMPARE(m_boxes->texts, QStringList{done});
     QCOMPARE(readBytes(local(".xml")), QByteArray("old xml"));
-    QCOMPARE(filesBelow(m_work->file("a0001")), QStringList({"a0001.xml", "a0001d.bmp"}));
+    QCOMPARE(filesBelow(m_work->file("a0001")), QStringList({"a0001.xml"}));
     QCOMPARE(filesBelow(m_work->file("a0002")).size(), qsizetype(7));
+
+    // Once the server has them, the next run in "Only Missing Files" mode brings every file
+    // passed over up to date: a kind's files were stored together or not at all.
+    m_server->clearAnswers();
+    m_driver->pressReset();
+    m_driver->prepare(m_work->path(), {"cbCI", "cbTI", "cbINF", "cbCP"});
+    m_driver->runOneCard("a0001");
+    QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
+    QCOMPARE(filesBelow(m_work->file("a0001")).size(), qsizetype(7));
 }
 
 QTEST_MAIN(tst_UpdateCard)

@@ -108,6 +108,17 @@ void tst_Files::linksPipesAndPermissionBits()
     QVERIFY(!writeWholeFile(work.file("c0001/c0001c.jpg"), "x"));
     QVERIFY(filesBelow(work.file("elsewhere")).isEmpty());
 
+    // This user may not change another account's files, whatever their folder lets it do.
+    const QString others = qEnvironmentVariable("KX_FILES_OF_ANOTHER_ACCOUNT");
+    if (!others.isEmpty()) {
+        QCOMPARE(writeWholeFile(others + "/a0001c.jpg", "x").error(),
+                 QString("this user may not change the file (another account owns it)"));
+        const Status sticky = writeWholeFile(others + "/sticky/a0001c.jpg", "x");
+        QCOMPARE(int(sticky.reach()), int(Reach::ThisItem));
+        QCOMPARE(readBytes(others + "/a0001c.jpg") + readBytes(others + "/sticky/a0001c.jpg"),
+                 QByteArray("keepkeep"));
+    }
+
     // A pipe in a text file's place is refused at once, never waited on.
     QVERIFY(makePipe("pipe"));
     TextFile file;

@@ -90,6 +90,7 @@ void tst_Http::onlyWholeAnswersOfStatus200Succeed_data()
     row("404", 404, Fault::None, 0, "the server answered 404 Not Found");
     row("410", 410, Fault::None, 0, "the server answered 410 Gone");
     row("401", 401, Fault::None, 0, "the server answered 401 Unauthorized");
+    row("403", 403, Fault::None, 0, "the server answered 403 Forbidden");
     row("204", 204, Fault::None, 0, "the server answered 204 No Content");
     row("206", 206, Fault::None, 0, "the server answered 206 Partial Content");
     // Each row is given one more try: "(2 tries)" marks the failures that may pass.
@@ -134,6 +135,15 @@ void tst_Http::onlyWholeAnswersOfStatus200Succeed_data()
         "the answer is larger than 5000 bytes");
     raw("past the cap, no length", ok + "Connection: close\r\n\r\n" + QByteArray(5001, 'x'),
         "the answer is larger than 5000 bytes");
+    // An error answer is judged by its status, whatever its body.
+    raw("451", "HTTP/1.1 451 Unavailable For Legal Reasons\r\nContent-Length: 0\r\n\r\n",
+        "the server answered 451 Unavailable For Legal Reasons");
+    raw("404 over the cap",
+        "HTTP/1.1 404 Not Found\r\nContent-Length: 9000\r\n\r\n" + QByteArray(9000, 'x'),
+        "the server answered 404 Not Found");
+    raw("503 over the cap",
+        "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\n\r\n" + QByteArray(9000, 'x'),
+        "the server answered 503 Service Unavailable (2 tries)");
 }
 
 void tst_Http::onlyWholeAnswersOfStatus200Succeed()
@@ -157,11 +167,16 @@ void tst_Http::onlyWholeAnswersOfStatus200Succeed()
         m_fetcher->fetch(raw.isEmpty() ? url("/hop" + std::to_string(redirects)) : rawServer.url());
     QCOMPARE(fetched.error(), failure.isEmpty() ? QString() : failure);
     // What the failure means for the next file: only a file the server lacks, or one too large
-    // for a card, leaves the others to try; 401 and 403 refuse every request.
-    const Reach reach = status == 404 || status == 410 || failure.contains("larger")
-                            ? Reach::ThisItem
-                        : status == 401 ? Reach::Refused
-                                        : Reach::Everything;
+    // for a card, leaves the others to try; 403 refuses that file, 401 every request.
+    const auto answered = [&](const char* what) {
+        return failure.contains(what);
+    };
+    const Reach reach =
+        answered(" 404 ") || answered(" 410 ") || answered(" 451 ") || answered("larger")
+            ? Reach::ThisItem
+        : answered(" 403 ") ? Reach::Forbidden
+        : answered(" 401 ") ? Reach::Refused
+                            : Reach::Everything;
     QCOMPARE(int(fetched.reach()), int(reach));
     if (fetched && raw.isEmpty())
         QCOMPARE(fetched.value(), toBytes(body));

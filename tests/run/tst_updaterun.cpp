@@ -28,6 +28,8 @@ private slots:
     void closingStopsAtOnce_data();
     void closingStopsAtOnce();
     void fetchingAheadChangesNothingButTheTime();
+    void aSeriesOfPassedOverFilesStopsOnlyABrokenServer_data();
+    void aSeriesOfPassedOverFilesStopsOnlyABrokenServer();
     void aLockNoRunningCopyHoldsIsTakenOver();
     void unattendedRunIsTheWindowsRun();
     void unattendedRunTellsHowItWent_data();
@@ -166,10 +168,10 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()
         << ""
         << "could not get ORIGIN/bof/bof.php?cmd=cardinfo&zumikey=KEYCODEPLACEHOLDER&zumiusername="
            "USERNAME&cardids=a0001&xmlonly=1: the card-info service refused the key code and user "
-           "name (the server answered 401 Unauthorized): check both";
+           "name (the server answered 403 Forbidden): check both";
     QTest::newRow("nothing on the server")
         << ""
-        << "25 files in a row were not on the server or were not whole pictures (the last: the "
+        << "26 files in a row were not on the server or were not whole pictures (the last: the "
            "server answered 404 Not Found): is the server address right?";
     QTest::newRow("lock is a pipe") << ""
                                     << "could not lock DATA\\: it is not a regular file";
@@ -189,7 +191,7 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
     QDir().mkpath(data() + "/a0001");
     // A server that answers anything with a picture.
     const QString tag = QTest::currentDataTag();
-    const int status = tag == "card-info refuses" ? 401 : 200;
+    const int status = tag == "card-info refuses" ? 403 : 200;
     m_server->setInjector([status](const std::string&) {
         return Answer{status, sample::assetBody("a0001", "c.jpg")};
     });
@@ -354,6 +356,89 @@ void tst_UpdateRun::fetchingAheadChangesNothingButTheTime()
     QCOMPARE(folders[1], folders[0]);
 }
 
+void tst_UpdateRun::aSeriesOfPassedOverFilesStopsOnlyABrokenServer_data()
+{
+    // One card picture a card: m not on the server, f forbidden by it, s served, w whole on
+    // disk, r read-only on disk, p in a card folder this user may not change.
+    QTest::addColumn<QString>("cards");
+    QTest::addColumn<int>("everyAnswer"); // 0: as the cards say
+    QTest::addColumn<QString>("stop");    // empty: the run goes through
+    const QString lacking = "%1 files in a row were not on the server or were not whole pictures "
+                            "(the last: the server answered %2)%3: is the server address right?";
+    const QString probe = ", nor did the server answer with a file it has whole (ORIGIN/free/sets/"
+                          "a0000/illustrations/a0000c.jpg: the server answered %1)";
+    const QString m24(24, u'm');
+    QTest::newRow("24 in a row") << m24 + "s" << 0 << QString();
+    QTest::newRow("25 in a row") << m24 + "ms" << 0 << lacking.arg(25).arg("404 Not Found", "");
+    QTest::newRow("26 in a row") << m24 + "mm" << 0 << lacking.arg(25).arg("404 Not Found", "");
+    QTest::newRow("a file stored between") << m24 + "s" + m24 << 0 << QString();
+    QTest::newRow("forbidden and protected files") << "frps" << 0 << QString();
+    QTest::newRow("a whole file vouches for the server") << "w" + m24 + "mmmmmm" << 0 << QString();
+    QTest::newRow("a server that lacks everything")
+        << "w" + m24 + "mmmmmm" << 404
+        << lacking.arg(25).arg("404 Not Found", probe.arg("404 Not Found"));
+    QTest::newRow("a server that refuses everything")
+        << "w" + m24 + "mmmmmm" << 403
+        << lacking.arg(25).arg("403 Forbidden", probe.arg("403 Forbidden"));
+    QTest::newRow("protected and missing files")
+        << "rrrrrrpppppp" + QString(13, u'm') << 0
+        << "25 files in a row could not be brought up to date (13 were not on the server or were "
+           "not whole pictures, the last: the server answered 404 Not Found; 12 could not be "
+           "replaced, the last: Permission denied): is the server address right, and may this "
+           "user change the card files?";
+}
+
+void tst_UpdateRun::aSeriesOfPassedOverFilesStopsOnlyABrokenServer()
+{
+    QFETCH(QString, cards);
+    QFETCH(int, everyAnswer);
+    QFETCH(QString, stop);
+    const auto name = [](qsizetype card) {
+        return QString("a%1").arg(card, 4, 10, QChar('0'));
+    };
+    for (qsizetype card = 0; card < cards.size(); ++card) {
+        const QString folder = data() + "/" + name(card);
+        QDir().mkpath(folder);
+        if (cards[card] == 'w')
+            writeBytes(folder + "/" + name(card) + "c.jpg", servedBytes(name(card) + "c.jpg"));
+        if (cards[card] == 'r') {
+            writeBytes(folder + "/" + name(card) + "c.jpg", "small");
+            QFile::setPermissions(folder + "/" + name(card) + "c.jpg", QFile::ReadOwner);
+        }
+        if (cards[card] == 'p')
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    }
+    if (cards.contains('p') && QFileInfo(data() + "/a0002").isWritable())
+        QSKIP("this user may change every folder");
+    m_server->setInjector([cards, everyAnswer](const std::string& target) {
+        const auto card = std::stoul(target.substr(std::string("/free/sets/a").size(), 4));
+        const QChar kind = card < std::size_t(cards.size()) ? cards[qsizetype(card)] : u's';
+        const int status = everyAnswer ? everyAnswer : kind == 'm' ? 404 : kind == 'f' ? 403 : 0;
+        return status ? std::optional(Answer{status, "no"}) : std::nullopt;
+    });
+    startDriver(1); // nothing asked ahead of the run
+    m_driver->prepare(data(), {"cbCI"});
+    m_driver->runUpdate();
+    for (qsizetype card = 0; card < cards.size(); ++card)
+        QFile::setPermissions(data() + "/" + name(card),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    const qsizetype passedOver =
+        cards.count('m') + cards.count('f') + cards.count('r') + cards.count('p');
+    stop.replace("ORIGIN", QString::fromStdString(m_server->origin()));
+    QCOMPARE(m_driver->text("Text2"),
+             !stop.isEmpty() ? "Update stopped: " + stop
+             : passedOver ? QString("DONE, but %1 files could not be brought up to date: the run "
+                                    "log KX-GET-CardDataUpdates.txt says which and why")
+                                .arg(passedOver)
+                          : QString("DONE !"));
+    // A stopped run asks for nothing after the file that ended the series; a whole file on disk
+    // is asked for once, after the series.
+    const qsizetype probes = cards.startsWith('w') ? 1 : 0;
+    QCOMPARE(qsizetype(m_server->targets().size()),
+             (stop.isEmpty() ? cards.size() - cards.count('w') : 25) + probes);
+}
+
 void tst_UpdateRun::unattendedRunIsTheWindowsRun()
 {
     saveInfo();
@@ -398,7 +483,8 @@ void tst_UpdateRun::unattendedRunTellsHowItWent_data()
            "a0001c.jpg: the server answered 404 Not Found\n";
     QTest::newRow("refused") << oneCard << 1
                              << "kx-card-updater: Update stopped: could not get ORIGIN/free/sets/"
-                                "a0001/illustrations/a0001c.jpg: the server answered 403 Forbidden";
+                                "a0001/illustrations/a0001c.jpg: the server answered 401 "
+                                "Unauthorized";
     QTest::newRow("held") << oneCard << 4
                           << "kx-card-updater: Update stopped: another update of this data "
                              "folder is running";
@@ -420,7 +506,7 @@ void tst_UpdateRun::unattendedRunTellsHowItWent()
     saveInfo(tag == "short saved info" ? 3 : 7);
     if (tag == "not on the server" || tag == "refused")
         m_server->setAnswer("/free/sets/a0001/illustrations/a0001c.jpg",
-                            {tag == "refused" ? 403 : 404, "no"});
+                            {tag == "refused" ? 401 : 404, "no"});
     FolderLock otherCopy;
     if (tag == "held")
         QVERIFY(otherCopy.lock(data()));
