@@ -4,6 +4,7 @@
 #include "cards/FetchAhead.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 namespace {
 
@@ -215,11 +216,20 @@ CommandLine readCommandLine(const QStringList& arguments)
         result.choices.kinds = *kinds;
     }
     if (parser.isSet(QStringLiteral("card"))) {
-        result.choices.card = parser.value(QStringLiteral("card"));
-        if (result.choices.card.trimmed().isEmpty())
+        // One card folder's name: a letter and four letters or digits. Anything else would go
+        // to the servers as it is and come back as files passed over.
+        static const QRegularExpression cardName(QStringLiteral("^[A-Za-z][A-Za-z0-9]{4}$"));
+        const QStringList cards = parser.values(QStringLiteral("card"));
+        if (cards.size() > 1)
             return usageError(
-                QStringLiteral("--card takes the name of a card folder, such as a0001"));
+                QStringLiteral("--card takes one card; it was given %1 times").arg(cards.size()));
+        result.choices.card = cards.first().trimmed();
+        if (!cardName.match(result.choices.card).hasMatch())
+            return usageError(QStringLiteral("--card takes the name of one card folder, a letter "
+                                             "and four letters or digits such as a0001, not '%1'")
+                                  .arg(cards.first()));
     }
+
     result.choices.overwrite = parser.isSet(QStringLiteral("overwrite"));
     result.quiet = parser.isSet(QStringLiteral("quiet"));
     return result;

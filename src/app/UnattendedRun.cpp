@@ -113,14 +113,21 @@ private:
     qsizetype m_lineLength = 0;
 };
 
-// What the run did, for standard output.
+// The text with the run's card-info addresses shown without the key code and the user name:
+// what a console prints is mailed by cron and kept by journals.
+QString masked(const FormState& state, QString text)
+{
+    return text.replace(
+        QStringLiteral("zumikey=%1&zumiusername=%2").arg(state.sKey, state.sUserName),
+        QStringLiteral("zumikey=********&zumiusername=********"));
+}
+
+// What the run did.
 QString summary(Form1& window, qint64 elapsedMs)
 {
     const FormState& state = window.formState();
     const RunProgress& progress = window.progress();
-    QString text = progress.note().isEmpty() || progress.cardsTotal() > 0 ? QString()
-                                                                          : progress.note() + u'\n';
-    text +=
+    QString text =
         QStringLiteral("Cards: %1 of %2\n").arg(progress.cardsDone()).arg(progress.cardsTotal());
     text += QStringLiteral("Files fetched: %1 (%2 bytes)\n")
                 .arg(state.files.updated)
@@ -137,7 +144,35 @@ QString summary(Form1& window, qint64 elapsedMs)
                         .arg(state.files.notUpdated - state.files.notUpdatedReasons.size());
     }
     text += QStringLiteral("Time: %1\n").arg(durationText(elapsedMs));
-    return text;
+    return masked(state, text);
+}
+
+// How the run ended, as an exit status, and why when it is not 0.
+int statusOf(Form1& window, const CommandLine& commandLine, bool interrupted, QString& why)
+{
+    const RunProgress& progress = window.progress();
+    why = masked(window.formState(), window.statusText());
+    switch (window.lastOutcome()) {
+    case RunOutcome::Done:
+    case RunOutcome::DoneWithFilesNotUpdated:
+        // A collection that is not where the saved info says (a typo, a drive not mounted) is
+        // no success, night after night.
+        if (commandLine.choices.card.isEmpty() && progress.cardsTotal() == 0) {
+            why = progress.note() + QStringLiteral(": is the data folder right?");
+            return ExitStatus::kStopped;
+        }
+        why.clear();
+        return window.lastOutcome() == RunOutcome::Done ? ExitStatus::kDone
+                                                        : ExitStatus::kFilesNotUpdated;
+    case RunOutcome::NothingToGet:
+        why.clear();
+        return ExitStatus::kDone;
+    case RunOutcome::FolderHeld:
+        return ExitStatus::kFolderHeld;
+    case RunOutcome::Stopped:
+        break;
+    }
+    return interrupted ? ExitStatus::kInterrupted : ExitStatus::kStopped;
 }
 
 } // namespace
@@ -169,8 +204,9 @@ int runUnattended(const CommandLine& commandLine, const Origins& origins,
 
     StopRequests stops;
     bool interrupted = false;
+    // A request from outside, also one made before the run began (it then stops at once).
     QObject::connect(&stops, &StopRequests::requested, &window, [&](const QString& reason) {
-        interrupted = interrupted || window.isRunning();
+        interrupted = true;
         window.stopRun(reason);
     });
     ProgressLines progress(window, console);
@@ -182,23 +218,15 @@ int runUnattended(const CommandLine& commandLine, const Origins& origins,
     window.runUpdate(commandLine.choices);
     window.progress().setListener({});
     progress.finish();
+    QString why;
+    const int status = statusOf(window, commandLine, interrupted, why);
+    // Quiet is for runs that went well: cron mails what any other run prints.
     if (!commandLine.quiet)
         console.output(summary(window, clock.elapsed()));
+    else if (status != ExitStatus::kDone)
+        console.error(summary(window, clock.elapsed()));
     stops.finished();
-
-    const QString status = window.statusText();
-    switch (window.lastOutcome()) {
-    case RunOutcome::Done:
-    case RunOutcome::NothingToGet:
-        return ExitStatus::kDone;
-    case RunOutcome::DoneWithFilesNotUpdated:
-        return ExitStatus::kFilesNotUpdated;
-    case RunOutcome::FolderHeld:
-        console.error(QStringLiteral("%1: %2\n").arg(kProgram, status));
-        return ExitStatus::kFolderHeld;
-    case RunOutcome::Stopped:
-        break;
-    }
-    console.error(QStringLiteral("%1: %2\n").arg(kProgram, status));
-    return interrupted ? ExitStatus::kInterrupted : ExitStatus::kStopped;
+    if (!why.isEmpty())
+        console.error(QStringLiteral("%1: %2\n").arg(kProgram, why));
+    return status;
 }

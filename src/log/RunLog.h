@@ -10,6 +10,11 @@ class RunLog
 {
 public:
     static constexpr char16_t kFileName[] = u"KX-GET-CardDataUpdates.txt";
+    // A log that has grown past this when a run starts is moved aside to this name, replacing
+    // the one moved aside before, so that the log stays a size a person can open (a nightly
+    // run of a large collection adds megabytes).
+    static constexpr qint64 kMoveAsideAtBytes = qint64(20) << 20;
+    static constexpr char16_t kOlderFileName[] = u"KX-GET-CardDataUpdates.old.txt";
 
     Status open();
     bool isOpen() const { return m_file.isOpen(); }

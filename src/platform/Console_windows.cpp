@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <tuple>
 
 namespace {
 
@@ -12,10 +13,13 @@ namespace {
 // finished with it (the system ends the program when the handler returns, or after about five
 // seconds).
 std::atomic<StopRequests*> g_requests{nullptr};
+// A request that came before StopRequests existed: the event plus one, 0 for none.
+std::atomic<DWORD> g_pendingEvent{0};
+bool g_preparedForConsole = false;
 HANDLE g_finished = nullptr;
 constexpr DWORD kCloseWaitMs = 4500;
 
-BOOL WINAPI onControl(DWORD event)
+QString reasonFor(DWORD event)
 {
     QString reason;
     switch (event) {
@@ -32,11 +36,27 @@ BOOL WINAPI onControl(DWORD event)
         reason = QStringLiteral("stopped: Windows is logging off or shutting down");
         break;
     }
-    StopRequests* requests = g_requests.load();
-    if (!requests)
-        return FALSE;
+    return reason;
+}
+
+void request(StopRequests* requests, DWORD event)
+{
     QMetaObject::invokeMethod(
-        requests, [requests, reason] { emit requests->requested(reason); }, Qt::QueuedConnection);
+        requests, [requests, reason = reasonFor(event)] { emit requests->requested(reason); },
+        Qt::QueuedConnection);
+}
+
+BOOL WINAPI onControl(DWORD event)
+{
+    StopRequests* requests = g_requests.load();
+    if (!requests) {
+        // Before the run exists it is asked to stop when it does; after it, the run's own
+        // status stands.
+        DWORD none = 0;
+        g_pendingEvent.compare_exchange_strong(none, event + 1);
+        return g_preparedForConsole ? TRUE : FALSE;
+    }
+    request(requests, event);
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
         ::WaitForSingleObject(g_finished, kCloseWaitMs);
     return TRUE;
@@ -48,6 +68,22 @@ HANDLE handleOf(Stream stream)
 }
 
 } // namespace
+
+void prepareConsole()
+{
+    // A standard handle Windows gave none of stays none: GetStdHandle answers null and writes
+    // are dropped; the C streams are opened on NUL so that no file takes their place.
+    for (const auto& [id, file, mode] :
+         {std::tuple{STD_INPUT_HANDLE, stdin, "r"}, std::tuple{STD_OUTPUT_HANDLE, stdout, "w"},
+          std::tuple{STD_ERROR_HANDLE, stderr, "w"}}) {
+        const HANDLE handle = ::GetStdHandle(id);
+        if ((!handle || handle == INVALID_HANDLE_VALUE) && _fileno(file) < 0)
+            (void)std::freopen("NUL", mode, file);
+    }
+    g_preparedForConsole = true;
+    g_finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ::SetConsoleCtrlHandler(&onControl, TRUE);
+}
 
 void writeText(Stream stream, const QString& text)
 {
@@ -62,6 +98,7 @@ void writeText(Stream stream, const QString& text)
     FILE* file = stream == Stream::Output ? stdout : stderr;
     std::fputs(text.toLocal8Bit().constData(), file);
     std::fflush(file);
+    std::clearerr(file); // what could not be written (a closed pipe, a full disk) is dropped
 }
 
 bool isTerminal(Stream stream)
@@ -73,14 +110,20 @@ bool isTerminal(Stream stream)
 
 StopRequests::StopRequests(QObject* parent) : QObject(parent)
 {
+    if (!g_finished)
+        g_finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ::ResetEvent(g_finished);
     g_requests = this;
-    g_finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ::SetConsoleCtrlHandler(&onControl, TRUE);
+    if (!g_preparedForConsole)
+        ::SetConsoleCtrlHandler(&onControl, TRUE);
+    if (const DWORD pending = g_pendingEvent.exchange(0); pending != 0)
+        request(this, pending - 1);
 }
 
 StopRequests::~StopRequests()
 {
-    ::SetConsoleCtrlHandler(&onControl, FALSE);
+    if (!g_preparedForConsole)
+        ::SetConsoleCtrlHandler(&onControl, FALSE);
     finished();
     g_requests = nullptr;
 }

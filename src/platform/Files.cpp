@@ -23,6 +23,11 @@ QString nativePath(const QString& path)
     return native;
 }
 
+bool isRegularFile(const QString& path)
+{
+    return entryKindOf(path) == EntryKind::RegularFile;
+}
+
 void enterDocumentsFolder()
 {
     const QString documents = documentsFolder();
@@ -103,7 +108,7 @@ QString heldReason(const QString& path, const QByteArray& holder)
     return reason + QStringLiteral(": wait for it to end (a copy that was stopped, or whose "
                                    "computer went off, lets go within minutes; if it does not, "
                                    "remove %1)")
-                        .arg(path);
+                        .arg(nativePath(path));
 }
 
 } // namespace
@@ -122,7 +127,7 @@ Status FolderLock::lock(const QString& folder)
     const EntryKind existing = entryKindOf(path);
     if (existing != EntryKind::Missing && existing != EntryKind::RegularFile)
         return Status::failure(
-            QStringLiteral("could not lock %1: it is not a regular file").arg(folder));
+            QStringLiteral("could not lock %1: it is not a regular file").arg(nativePath(folder)));
     const LockFileAttempt attempt = takeLockFile(path, lockHolder());
     switch (attempt.outcome) {
     case LockFileAttempt::Taken:

@@ -49,6 +49,12 @@ Result<QByteArray> readWholeFile(const QString& path, qsizetype maxBytes);
 // a link in the file's place is replaced by the file.
 Status writeWholeFile(const QString& path, const QByteArray& bytes);
 
+// Whether a regular file has the path itself, not through a link.
+bool isRegularFile(const QString& path);
+
+// Gives the file a new name, replacing a file that has it.
+Status renameReplacing(const QString& from, const QString& to);
+
 // Which part files a visit of a card folder removes.
 enum class PartFiles
 {

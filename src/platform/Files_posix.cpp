@@ -177,6 +177,13 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
     return written;
 }
 
+Status renameReplacing(const QString& from, const QString& to)
+{
+    if (::rename(encodedPath(from).constData(), encodedPath(to).constData()) != 0)
+        return Status::failure(systemError(errno));
+    return {};
+}
+
 Qt::CaseSensitivity fileNameCase()
 {
     return Qt::CaseSensitive;

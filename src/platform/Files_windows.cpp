@@ -254,6 +254,13 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
     return written;
 }
 
+Status renameReplacing(const QString& from, const QString& to)
+{
+    if (!::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING))
+        return Status::failure(lastError());
+    return {};
+}
+
 Qt::CaseSensitivity fileNameCase()
 {
     return Qt::CaseInsensitive;

@@ -1,5 +1,6 @@
 #include "run/RunProgress.h"
 
+#include "platform/Files.h"
 #include "platform/HeldUpdates.h"
 
 #include <QProgressBar>
@@ -48,7 +49,7 @@ void RunProgress::finish()
 
 void RunProgress::foundNoCardFolders(const QString& folder)
 {
-    m_note = QStringLiteral("No card folder (a0001 ...) was found in %1").arg(folder);
+    m_note = QStringLiteral("No card folder (a0001 ...) was found in %1").arg(nativePath(folder));
     show();
 }
 

@@ -51,7 +51,7 @@ Status walkAllCards(RunContext& run)
     const Result<QList<FolderEntry>> listed = listFolder(state.sDataPath);
     if (!listed)
         return Status::failure(
-            QStringLiteral("could not read %1: %2").arg(state.sDataPath, listed.error()));
+            QStringLiteral("could not read %1: %2").arg(nativePath(state.sDataPath), listed.error()));
 
     // The entries the walk visits, letter by letter.
     QList<FolderEntry> visited;

@@ -75,8 +75,15 @@ void tst_CommandLine::eachOptionSetsWhatItNames_data()
             usage);
     row("one card, overwrite, quiet", {"--run", "--card", "b0002", "--overwrite", "--quiet"},
         "card=b0002 run overwrite quiet");
-    row("empty card", {"--run", "--card", " "},
-        "exit 2: kx-card-updater: --card takes the name of a card folder, such as a0001" + usage);
+    // A name that cannot be a card folder's never reaches a server.
+    for (const char* card : {" ", "a0001 b0001", "zz99", "a00012", "a0/01"})
+        row(qPrintable(QString("card '%1'").arg(card)), {"--run", "--card", card},
+            QString("exit 2: kx-card-updater: --card takes the name of one card folder, a letter "
+                    "and four letters or digits such as a0001, not '%1'")
+                    .arg(card) +
+                usage);
+    row("two cards", {"--run", "--card", "a0001", "--card=a0002"},
+        "exit 2: kx-card-updater: --card takes one card; it was given 2 times" + usage);
     for (const char* runOnly : {"--get=all", "--card=a0001", "--overwrite", "--quiet"})
         row(runOnly, {runOnly},
             QString("exit 2: kx-card-updater: %1 goes with --run")

@@ -4,7 +4,7 @@
 #include "SampleCollection.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
-#include "app/UnattendedRun.h"
+#include "app/Program.h"
 #include "platform/Files.h"
 
 #include <QApplication>
@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 
 namespace {
@@ -37,7 +39,10 @@ class tst_Integrity : public QObject
 private slots:
     void killedRunLosesAtMostTheLineInHand();
     void fileSizeLimitStopsTheRunCleanly();
-    void sigtermStopsAnUnattendedRunCleanly();
+    void stopsFromOutsideEndTheRunCleanly_data();
+    void stopsFromOutsideEndTheRunCleanly();
+    void closedOrFullStreamsNeverChangeTheStatus();
+    void noDisplayIsSaidInPlainWords();
 
 private:
     QProcess* startChild(const QString& origin, const QString& data, long fileSizeLimit = 0)
@@ -47,6 +52,51 @@ private:
         child->start(QCoreApplication::applicationFilePath(),
                      {"--child", origin, data, QString::number(fileSizeLimit)});
         return child;
+    }
+    // The program itself in the working folder, its saved info there.
+    // A shell's child, whose signals are as the system sets them, less those held back.
+    static void startProgram(QProcess& child, const SampleCardServer& server,
+                             const QStringList& arguments, int heldBack = 0,
+                             const QString& shell = {})
+    {
+        child.setChildProcessModifier([heldBack] {
+            std::signal(SIGPIPE, SIG_DFL); // this test ignores it, and its children would too
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            if (heldBack)
+                sigaddset(&blocked, heldBack);
+            ::sigprocmask(SIG_SETMASK, &blocked, nullptr);
+        });
+        if (!shell.isEmpty()) // the program's own arguments follow the shell's
+            child.start(shell,
+                        arguments.mid(0, 3) +
+                            QStringList{"--program", QString::fromStdString(server.origin())} +
+                            arguments.mid(3));
+        else
+            child.start(QCoreApplication::applicationFilePath(),
+                        QStringList{"--program", QString::fromStdString(server.origin())} +
+                            arguments);
+    }
+    // Empty card folders, and the saved info that names their data folder.
+    static QString collection(const WorkFolder& work, int cards)
+    {
+        const QString data = work.file("Data");
+        for (int card = 0; card < cards; ++card)
+            QDir().mkpath(data + "/" + QString::fromStdString(sample::cardName(card)));
+        writeBytes("KXSavedInfo.txt", textFileBytes({"#", "#", "user", "#", "key", "#", data}));
+        return data;
+    }
+    // What the server serves for the first cards, every kind.
+    static qint64 collectionBytes(int cards)
+    {
+        qint64 total = 0;
+        for (int card = 0; card < cards; ++card) {
+            const std::string name = sample::cardName(card);
+            total += qint64(sample::infoBody(name).size());
+            for (const char* suffix : {"c.jpg", "d.bmp", "e.bmp", ".inf", "_full.png"})
+                total += qint64(sample::assetBody(name, suffix).size());
+        }
+        return total;
     }
 };
 
@@ -99,46 +149,115 @@ void tst_Integrity::fileSizeLimitStopsTheRunCleanly()
     QVERIFY(child->waitForFinished(60000));
     QCOMPARE(child->exitStatus(), QProcess::NormalExit);
     QCOMPARE(QString::fromLocal8Bit(child->readAllStandardOutput()).trimmed(),
-             "Update stopped: could not write " + data + "\\a0001\\a0001c.jpg: File too large");
+             "Update stopped: could not write " + nativePath(data + "\\a0001\\a0001c.jpg") +
+                 ": File too large");
     QCOMPARE(filesBelow(data), QStringList{"a0001/a0001c.jpg"});
     QCOMPARE(readBytes(data + "/a0001/a0001c.jpg"), QByteArray("former"));
     QVERIFY(readBytes(work.file("KX-GET-CardDataUpdates.txt")).contains("Reason: could not write"));
 }
 
-void tst_Integrity::sigtermStopsAnUnattendedRunCleanly()
+void tst_Integrity::stopsFromOutsideEndTheRunCleanly_data()
 {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("atOnce"); // sent before the program's first instruction
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false << "stopped by SIGTERM";
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false << "stopped: the terminal was closed (SIGHUP)";
+    QTest::newRow("SIGTERM at once") << int(SIGTERM) << true << "stopped by SIGTERM";
+}
+
+void tst_Integrity::stopsFromOutsideEndTheRunCleanly()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, atOnce);
+    QFETCH(QString, reason);
     WorkFolder work;
-    const QString data = work.file("Data");
-    for (int card = 0; card < 400; ++card)
-        QDir().mkpath(data + "/" + QString::fromStdString(sample::cardName(card)));
-    writeBytes("KXSavedInfo.txt", textFileBytes({"#", "#", "user", "#", "key", "#", data}));
+    const QString data = collection(work, 400);
     SampleCardServer server;
     QProcess child;
-    child.start(QCoreApplication::applicationFilePath(),
-                {"--unattended", QString::fromStdString(server.origin()), "--run", "--get", "all"});
-    QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() > 100, 60000);
-    child.terminate(); // SIGTERM, as systemd and kill send it
+    // Held back until the program catches it, as a signal that comes while it starts.
+    startProgram(child, server, {"--run", "--get", "all"}, atOnce ? signal : 0);
+    QVERIFY(child.waitForStarted());
+    if (!atOnce)
+        QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() > 100, 60000);
+    ::kill(pid_t(child.processId()), signal);
     QVERIFY(child.waitForFinished(60000));
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 130);
     QVERIFY(QString::fromLocal8Bit(child.readAllStandardError())
-                .endsWith("kx-card-updater: Update stopped: stopped by SIGTERM\n"));
+                .endsWith("kx-card-updater: Update stopped: " + reason + "\n"));
 
     // Whole files, no part file, the lock let go, the log block closed with the reason.
     for (const QString& file : filesBelow(data))
         QCOMPARE(readBytes(data + "/" + file), servedBytes(QFileInfo(file).fileName()));
     const QStringList lines = logLines();
     QVERIFY(lines.at(lines.size() - 4).startsWith("Stopped on: "));
-    QCOMPARE(lines.at(lines.size() - 3), QString("Reason: stopped by SIGTERM"));
+    QCOMPARE(lines.at(lines.size() - 3), "Reason: " + reason);
+}
+
+void tst_Integrity::closedOrFullStreamsNeverChangeTheStatus()
+{
+    WorkFolder work;
+    const QString data = collection(work, 200);
+    SampleCardServer server;
+    server.setDelay(std::chrono::milliseconds(5)); // long enough to be read for a while
+    // A reader that goes away after the first progress line (`| head -1`), and streams to a
+    // full disk.
+    for (const bool closedPipes : {true, false}) {
+        QFile::remove("KX-GET-CardDataUpdates.txt");
+        QProcess child;
+        const QStringList arguments{"--run", "--get", "all", "--overwrite"};
+        if (closedPipes) {
+            startProgram(child, server,
+                         QStringList{"-c",
+                                     "\"$0\" \"$@\" 2>&1 | head -c 10 >/dev/null; "
+                                     "exit \"${PIPESTATUS[0]}\"",
+                                     QCoreApplication::applicationFilePath()} +
+                             arguments,
+                         0, "bash");
+        } else {
+            child.setStandardOutputFile("/dev/full");
+            child.setStandardErrorFile("/dev/full");
+            startProgram(child, server, arguments);
+        }
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(filesBelow(data).size(), qsizetype(200 * 7));
+        QVERIFY(logLines().contains("Total Bytes Downloaded = " +
+                                    QString::number(collectionBytes(200))));
+        QVERIFY(!QFileInfo::exists(data + "/.kx-update.lock"));
+    }
+}
+
+void tst_Integrity::noDisplayIsSaidInPlainWords()
+{
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {"--program", "http://127.0.0.1:9"});
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 1);
+    QCOMPARE(QString::fromLocal8Bit(child.readAllStandardError()),
+             QString("kx-card-updater: the window cannot open: no display was found. "
+                     "kx-card-updater --run updates the data folder without a window or a "
+                     "display; --help lists the options.\n"));
 }
 
 int main(int argc, char* argv[])
 {
+    // The program itself, talking to the given server: `--program ORIGIN ARGUMENTS...`.
+    if (argc >= 3 && std::strcmp(argv[1], "--program") == 0) {
+        const QString origin = QString::fromLocal8Bit(argv[2]);
+        argv[2] = argv[0];
+        int programArgc = argc - 2;
+        return runProgram(programArgc, argv + 2, {origin, origin});
+    }
     QApplication application(argc, argv);
     const QStringList arguments = application.arguments();
-    if (arguments.value(1) == "--unattended") // the program's run without a window
-        return runUnattended(readCommandLine(arguments.mid(3)),
-                             {arguments.value(2), arguments.value(2)}, standardConsole());
     if (arguments.value(1) == "--child")
         return runChild(arguments.value(2), arguments.value(3), arguments.value(4).toLong());
     tst_Integrity test;

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 #include "WindowDriver.h"
 #include "app/UnattendedRun.h"
+#include "log/RunLog.h"
 #include "platform/Files.h"
 
 #include <QDir>
@@ -46,7 +47,7 @@ private:
         QFile::remove("KX-GET-CardDataUpdates.txt");
     }
     // The saved info of the working folder, its first lines only where asked.
-    void saveInfo(int lines = 7) const
+    void saveInfo(int lines = 7, const QString& typo = {}) const
     {
         const QStringList all{"# KX Card Update Saved Info",
                               "# UserName",
@@ -54,17 +55,23 @@ private:
                               "# Key Code",
                               "KEYCODEPLACEHOLDER",
                               "# Path to Data Folder",
-                              data()};
+                              data() + typo};
         writeBytes("KXSavedInfo.txt", textFileBytes(all.mid(0, lines)));
     }
-    // A run without a window: its exit status, and all it printed.
-    int runUnattended(const QStringList& arguments, QString& printed) const
+    // A run without a window: its exit status, and all it printed, what on standard error too.
+    int runUnattended(const QStringList& arguments, QString& printed,
+                      QString* errors = nullptr) const
     {
         const auto print = [&](const QString& text) {
             printed += text;
         };
+        const auto error = [&](const QString& text) {
+            printed += text;
+            if (errors)
+                *errors += text;
+        };
         const QString origin = QString::fromStdString(m_server->origin());
-        return ::runUnattended(readCommandLine(arguments), {origin, origin}, {print, print, false});
+        return ::runUnattended(readCommandLine(arguments), {origin, origin}, {print, error, false});
     }
     void startDriver(int connections = 0)
     {
@@ -138,7 +145,7 @@ void tst_UpdateRun::walkVisitsCardFoldersFromAToDOnly()
     m_driver->runUpdate();
     QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
     QCOMPARE(m_driver->control<QProgressBar>("ProgressBar1")->text(),
-             "No card folder (a0001 ...) was found in " + data() + "-typo\\");
+             "No card folder (a0001 ...) was found in " + nativePath(data() + "-typo\\"));
 }
 
 void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()
@@ -155,13 +162,13 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()
         << ""
         << "another update of this data folder is running, on HOST since 06-01-2024 21:05:09: "
            "wait for it to end (a copy that was stopped, or whose computer went off, lets go "
-           "within minutes; if it does not, remove DATA\\.kx-update.lock)";
+           "within minutes; if it does not, remove DATASEP.kx-update.lock)";
     // What another computer wrote into the lock file never breaks the status line.
     QTest::newRow("locked by a hostile host")
         << ""
         << "another update of this data folder is running, on evil[2Jpc since 2024-06-01: "
            "wait for it to end (a copy that was stopped, or whose computer went off, lets go "
-           "within minutes; if it does not, remove DATA\\.kx-update.lock)";
+           "within minutes; if it does not, remove DATASEP.kx-update.lock)";
     // Trouble that every later file would meet stops the run at once; so do many files in a
     // row that are not on the server.
     QTest::newRow("card-info refuses")
@@ -174,9 +181,9 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()
         << "26 files in a row were not on the server or were not whole pictures (the last: the "
            "server answered 404 Not Found): is the server address right?";
     QTest::newRow("lock is a pipe") << ""
-                                    << "could not lock DATA\\: it is not a regular file";
+                                    << "could not lock DATASEP: it is not a regular file";
     QTest::newRow("unreadable") << ""
-                                << "could not read DATA\\: Permission denied";
+                                << "could not read DATASEP: Permission denied";
     const QString logFails = "could not write KX-GET-CardDataUpdates.txt: File too large (and the "
                              "run log could not be completed: could not write "
                              "KX-GET-CardDataUpdates.txt: File too large)";
@@ -247,7 +254,8 @@ void tst_UpdateRun::runStopsBeforeWritingAnywhereElse()
         m_driver->runOneCard(card);
     limit.reset();
     QFile::setPermissions(data(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    reason.replace("DATA", data())
+    // Paths are shown with the system's own separators.
+    reason.replace("DATASEP", nativePath(data() + "\\"))
         .replace("HOST", QSysInfo::machineHostName())
         .replace("ORIGIN", QString::fromStdString(m_server->origin()));
     QCOMPARE(m_driver->text("Text2"), "Update stopped: " + reason);
@@ -476,11 +484,19 @@ void tst_UpdateRun::unattendedRunTellsHowItWent_data()
     const QStringList oneCard{"--run", "--card", "a0001", "--get", "images"};
     QTest::newRow("short saved info")
         << oneCard << 1 << "cannot run: KXSavedInfo.txt holds 3 lines, not 7 in ";
-    QTest::newRow("not on the server")
-        << oneCard << 3
-        << "Files not brought up to date: 1 (the run log KX-GET-CardDataUpdates.txt says which "
+    // Quiet only when all went well; the key code and user name never printed.
+    QTest::newRow("not on the server, quiet")
+        << QStringList{"--run", "--card", "a0001", "--get", "images,xml", "--quiet"} << 3
+        << "Files not brought up to date: 2 (the run log KX-GET-CardDataUpdates.txt says which "
            "and why; the next run tries them again)\n  ORIGIN/free/sets/a0001/illustrations/"
-           "a0001c.jpg: the server answered 404 Not Found\n";
+           "a0001c.jpg: the server answered 404 Not Found\n  ORIGIN/bof/bof.php?cmd=cardinfo&"
+           "zumikey=********&zumiusername=********&cardids=a0001&xmlonly=1: the server answered "
+           "404 Not Found\n";
+    QTest::newRow("no collection there")
+        << QStringList{"--run", "--quiet"} << 1
+        << "kx-card-updater: No card folder (a0001 ...) was found in TYPO: is the data "
+           "folder right?\n";
+    QTest::newRow("a log grown large is moved aside") << oneCard << 0 << "Cards: 1 of 1";
     QTest::newRow("refused") << oneCard << 1
                              << "kx-card-updater: Update stopped: could not get ORIGIN/free/sets/"
                                 "a0001/illustrations/a0001c.jpg: the server answered 401 "
@@ -503,18 +519,29 @@ void tst_UpdateRun::unattendedRunTellsHowItWent()
     for (const char* card : {"a0001", "a0002"})
         QDir().mkpath(data() + "/" + card);
     writeBytes(data() + "/a0002/a0002.xml", "old");
-    saveInfo(tag == "short saved info" ? 3 : 7);
-    if (tag == "not on the server" || tag == "refused")
-        m_server->setAnswer("/free/sets/a0001/illustrations/a0001c.jpg",
-                            {tag == "refused" ? 401 : 404, "no"});
+    saveInfo(tag == "short saved info" ? 3 : 7, tag == "no collection there" ? "-typo" : "");
+    if (tag.startsWith("not on the server") || tag == "refused")
+        m_server->setInjector([status = tag == "refused" ? 401 : 404](const std::string& target) {
+            return target.find("a0001") != std::string::npos ? std::optional(Answer{status, "no"})
+                                                             : std::nullopt;
+        });
+    const QByteArray largeLog(RunLog::kMoveAsideAtBytes + 1, '-');
+    if (tag == "a log grown large is moved aside")
+        writeBytes("KX-GET-CardDataUpdates.txt", largeLog);
     FolderLock otherCopy;
     if (tag == "held")
         QVERIFY(otherCopy.lock(data()));
 
     QString printed;
-    QCOMPARE(runUnattended(arguments, printed), status);
-    said.replace("ORIGIN", QString::fromStdString(m_server->origin()));
-    QVERIFY2(printed.contains(said), qPrintable(printed));
+    QString errors;
+    QCOMPARE(runUnattended(arguments, printed, &errors), status);
+    said.replace("ORIGIN", QString::fromStdString(m_server->origin()))
+        .replace("TYPO", nativePath(data() + "-typo\\"));
+    QVERIFY2((status == 0 ? printed : errors).contains(said), qPrintable(printed));
+    if (tag == "a log grown large is moved aside") {
+        QCOMPARE(readBytes("KX-GET-CardDataUpdates.old.txt"), largeLog);
+        QCOMPARE(logLines().mid(0, 2), QStringList({"", QString(47, u'#')}));
+    }
     if (tag == "one card, overwrite") {
         QCOMPARE(m_server->targets().size(), std::size_t(1));
         QCOMPARE(readBytes(data() + "/a0002/a0002.xml"), servedBytes("a0002.xml"));
