@@ -250,8 +250,8 @@ private:
                 continue;
             }
             if (written.reach() != Reach::ThisItem)
-                return Status::failure(
-                    QStringLiteral("could not write %1: %2").arg(nativePath(sLocalFile), written.error()));
+                return Status::failure(QStringLiteral("could not write %1: %2")
+                                           .arg(nativePath(sLocalFile), written.error()));
             file->notUpdatedReason = written.error();
             for (auto earlier = std::next(file); earlier != files.rend(); ++earlier) {
                 earlier->notUpdatedReason = storedTogether(fileName(file->suffix));

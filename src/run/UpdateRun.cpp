@@ -50,8 +50,8 @@ Status walkAllCards(RunContext& run)
     FormState& state = run.state;
     const Result<QList<FolderEntry>> listed = listFolder(state.sDataPath);
     if (!listed)
-        return Status::failure(
-            QStringLiteral("could not read %1: %2").arg(nativePath(state.sDataPath), listed.error()));
+        return Status::failure(QStringLiteral("could not read %1: %2")
+                                   .arg(nativePath(state.sDataPath), listed.error()));
 
     // The entries the walk visits, letter by letter.
     QList<FolderEntry> visited;
