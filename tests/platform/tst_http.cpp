@@ -185,17 +185,32 @@ void tst_Http::onlyWholeAnswersOfStatus200Succeed()
 
 void tst_Http::transientFailuresAreTriedAgain()
 {
+    // Busy twice, the second time asking for no pause at all; then moved.
     std::atomic<int> failuresLeft = 2;
-    m_server->setInjector([&](const std::string&) -> std::optional<Answer> {
-        if (failuresLeft-- > 0)
-            return Answer{503, "busy"};
+    m_server->setInjector([&](const std::string& target) -> std::optional<Answer> {
+        const int failure = failuresLeft--;
+        if (failure > 0)
+            return Answer{503, "busy", Fault::None, 0, {}, "", 64, {}, 0, failure == 1 ? "0" : ""};
+        if (target == "/moved")
+            return Answer{302, "", Fault::None, 0, {}, "/free/sets/a0001/illustrations/a0001c.jpg"};
         return std::nullopt;
     });
+    const auto pause = std::chrono::milliseconds(20);
+    m_fetcher->setRetryDelays({pause, pause, pause});
+    QSignalSpy retries(m_fetcher.get(), &Fetcher::retrying);
+    QVERIFY(m_fetcher->fetch(url("/moved")));
+    QCOMPARE(retries.size(), 2);
+    QCOMPARE(retries.at(1).at(2).value<std::chrono::milliseconds>(), pause);
+    // Every request names the program: the first try, a try again, a redirect.
+    const std::vector<SampleCardServer::Request> requests = m_server->requests();
+    QCOMPARE(requests.size(), std::size_t(4));
+    for (const SampleCardServer::Request& request : requests)
+        QVERIFY2(QRegularExpression("^kx-card-updater/\\d+\\.\\d+\\.\\d+$")
+                     .match(QString::fromStdString(request.userAgent))
+                     .hasMatch(),
+                 request.userAgent.c_str());
     m_fetcher->setRetryDelays(
         {std::chrono::milliseconds(0), std::chrono::milliseconds(0), std::chrono::milliseconds(0)});
-    QSignalSpy retries(m_fetcher.get(), &Fetcher::retrying);
-    QVERIFY(m_fetcher->fetch(url("/free/sets/a0001/illustrations/a0001c.jpg")));
-    QCOMPARE(retries.size(), 2);
 
     // Four tries in all, then the failure says so.
     failuresLeft = 10;

@@ -38,9 +38,7 @@ SampleCardServer::SampleCardServer(std::set<std::string> cards, int port)
                      sizeof(yes));
     });
     m_server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-        serve(request.target, request.path,
-              request.has_param("cardids") ? request.get_param_value("cardids") : std::string(),
-              request.remote_port, response);
+        serve(request, response);
     });
     m_port = port == 0 ? m_server->bind_to_any_port("127.0.0.1")
                        : (m_server->bind_to_port("127.0.0.1", port) ? port : -1);
@@ -173,13 +171,15 @@ void SampleCardServer::waitFor(std::chrono::milliseconds duration) const
             until - now, std::chrono::milliseconds(5)));
 }
 
-void SampleCardServer::serve(const std::string& target, const std::string& path,
-                             const std::string& cardIds, int remotePort,
-                             httplib::Response& response)
+void SampleCardServer::serve(const httplib::Request& request, httplib::Response& response)
 {
+    const std::string& target = request.target;
+    const std::string& path = request.path;
+    const std::string cardIds =
+        request.has_param("cardids") ? request.get_param_value("cardids") : std::string();
     {
         const std::lock_guard lock(m_mutex);
-        m_requests.push_back({target, remotePort});
+        m_requests.push_back({target, request.remote_port, request.get_header_value("User-Agent")});
     }
     Answer answer;
     if (path == kLoopPath)
@@ -191,6 +191,8 @@ void SampleCardServer::serve(const std::string& target, const std::string& path,
 
     using Fault = Answer::Fault;
     response.status = answer.status;
+    if (!answer.retryAfter.empty())
+        response.set_header("Retry-After", answer.retryAfter);
     const char* type = path == "/bof/bof.php" ? "text/xml" : "application/octet-stream";
     switch (answer.fault) {
     case Fault::None:

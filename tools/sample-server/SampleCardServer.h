@@ -14,6 +14,7 @@
 
 namespace httplib {
 class Server;
+struct Request;
 struct Response;
 } // namespace httplib
 
@@ -45,12 +46,14 @@ public:
         std::size_t trickleBytes = 64;
         std::chrono::milliseconds trickleEvery{10};
         std::size_t burstBytes = 0; // of a trickle, sent at once before it starts
+        std::string retryAfter;     // a Retry-After header's value, if any
     };
 
     struct Request
     {
         std::string target; // as received: path and query, percent-encoding kept
         int remotePort = 0; // tells connections apart
+        std::string userAgent;
     };
 
     // Decides a request's answer before the overrides and the collection do; for fault
@@ -85,8 +88,7 @@ public:
     Answer collectionAnswer(const std::string& path, const std::string& cardIds) const;
 
 private:
-    void serve(const std::string& target, const std::string& path, const std::string& cardIds,
-               int remotePort, httplib::Response& response);
+    void serve(const httplib::Request& request, httplib::Response& response);
     std::optional<Answer> overrideFor(const std::string& target, const std::string& path) const;
     void waitFor(std::chrono::milliseconds duration) const;
     // Records that the client of the target left before the answer's end; always false, so
