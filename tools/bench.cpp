@@ -376,7 +376,7 @@ int usage()
                  "                [--latency-cards N] [--latency-ms N] [--remote-cards N]\n"
                  "                [--remote-ms N] [--only FIGURE]...\n"
                  "figures: scan check-pictures download download-latency download-remote\n"
-                 "         sequential picture-check\n";
+                 "         sequential user-reg picture-check\n";
     return 2;
 }
 
@@ -417,6 +417,71 @@ void benchPictureCheck(const Options& options)
     // Per 100 MiB of pictures: the walk's time grows with the bytes.
     printRow("picture-check", "check 100 MiB of pictures", 100 * checking / mebibytes,
              "copy 100 MiB once", 100 * copying / mebibytes, peakMemoryMiB());
+}
+
+// A Wine prefix's user.reg as Wine writes it: keys of about 30 string values, the card
+// application's key among them at the middle; or, for the worst file that is read, nothing but
+// short values of that key up to the size the program reads at most.
+void writeUserReg(const QString& path, qint64 lines, bool worst)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        std::exit(1);
+    const QByteArray dlm = "[Software\\\\Kelvo\\\\zumi\\\\DLM] 1700000000\n#time=1d9a1b2c3d4e5f6\n"
+                           "\"key\"=\"K3Y-0001\"\n\"username\"=\"jdoe\"\n";
+    QByteArray text = "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0\n\n"
+                      "#arch=win64\n\n";
+    if (worst) {
+        text += dlm;
+        const QByteArray line = "\"k\"=\"v\"\n";
+        while (text.size() + line.size() <= lines)
+            text += line;
+    } else {
+        for (qint64 line = 0; line < lines;) {
+            if (line >= lines / 2 && line - 30 < lines / 2)
+                text += dlm;
+            text += QStringLiteral("\n[Software\\\\Wine\\\\Key%1] 1700000000\n#time=1d9\n")
+                        .arg(line)
+                        .toLatin1();
+            for (int value = 0; value < 28; ++value, ++line)
+                text += QStringLiteral("\"Value%1\"=\"some text of a setting %2\"\n")
+                            .arg(value)
+                            .arg(line)
+                            .toLatin1();
+        }
+    }
+    file.write(text);
+}
+
+// What reading the card application's values costs the start: the window made with a Wine
+// prefix's user.reg, against the window made without one.
+void benchUserReg(const Options& options, const QString& work)
+{
+    const QString none = work + "/no-prefix";
+    const auto start = [&](const QString& prefix) {
+        qputenv("WINEPREFIX", prefix.toLocal8Bit());
+        return measure(
+            options, [] {}, [] { WindowDriver driver; });
+    };
+    const double without = start(none);
+    const struct
+    {
+        const char* what;
+        qint64 size; // lines, or bytes for the worst cases
+        bool worst;
+    } cases[] = {{"60,000 lines", 60000, false},
+                 {"64 MiB worst", qint64(64) << 20, true},
+                 {"255 MiB", qint64(255) << 20, true}};
+    for (const auto& userReg : cases) {
+        const QString prefix = work + "/prefix";
+        writeUserReg(prefix + "/user.reg", userReg.size, userReg.worst);
+        const double with = start(prefix);
+        printRow("user-reg", QString("start, %1").arg(userReg.what), with,
+                 "start without a user.reg", without, peakMemoryMiB());
+        QDir(prefix).removeRecursively();
+    }
+    qunsetenv("WINEPREFIX");
 }
 
 } // namespace
@@ -487,6 +552,8 @@ int main(int argc, char* argv[])
     if (wanted("sequential"))
         benchDownload(options, work.path(), "sequential", options.latencyCards, options.latencyMs,
                       Peer::CurlOneConnection, 1);
+    if (wanted("user-reg"))
+        benchUserReg(options, work.path());
     // Last: it holds every picture at once, which would show in the others' peak memory.
     if (wanted("picture-check"))
         benchPictureCheck(options);

@@ -8,8 +8,9 @@
 // never written.
 struct CardApplicationValues
 {
-    // Empty where the value is missing, empty, not a string, holds a control character or is
-    // longer than kMaxLength.
+    // Empty where the value is missing, not a string, longer than kMaxLength, only spaces, or
+    // holds a character that cannot be seen or typed (a control or format character, one that
+    // could not be decoded).
     QString key;
     QString userName;
 

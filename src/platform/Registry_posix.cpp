@@ -4,13 +4,38 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cctype>
+#include <cstring>
 #include <optional>
 
 namespace {
 
-// A registry file this large is no user's: it is not read at all.
-constexpr qint64 kMaxFileSize = qint64(256) << 20;
-constexpr qint64 kMaxLineLength = 64 * 1024;
+// A registry file this large is no user's: it is not read at all. A real one is a few MB; the
+// largest one read is scanned in well under a second.
+constexpr qint64 kMaxFileSize = qint64(64) << 20;
+constexpr qsizetype kMaxLineLength = 64 * 1024;
+
+// Where Wine keeps the user's registry: in $WINEPREFIX, or in ~/.wine when it is unset or
+// empty. Wine refuses a prefix that is not an absolute path, so no card application runs
+// under one: nothing is read then, rather than a file beside the working folder.
+QString userRegistryFile()
+{
+    const QString prefix = qEnvironmentVariable("WINEPREFIX");
+    if (prefix.isEmpty())
+        return QDir::homePath() + QStringLiteral("/.wine/user.reg");
+    if (!QDir::isAbsolutePath(prefix))
+        return {};
+    return prefix + QStringLiteral("/user.reg");
+}
+
+QByteArrayView trimmed(QByteArrayView line)
+{
+    while (!line.isEmpty() && std::isspace(static_cast<unsigned char>(line.front())))
+        line = line.sliced(1);
+    while (!line.isEmpty() && std::isspace(static_cast<unsigned char>(line.back())))
+        line.chop(1);
+    return line;
+}
 
 // The text between the quotes that start `text` at `from`, with Wine's escapes undone (\\, \",
 // \n and the like, \xNNNN); none where the quotes do not close. `end` is set past the closing
@@ -54,32 +79,57 @@ std::optional<QString> quoted(const QString& text, qsizetype from, qsizetype& en
 CardApplicationValues registeredValues()
 {
     CardApplicationValues values;
-    const QString prefix =
-        qEnvironmentVariable("WINEPREFIX", QDir::homePath() + QStringLiteral("/.wine"));
-    const QFileInfo info(prefix + QStringLiteral("/user.reg"));
+    const QString path = userRegistryFile();
+    const QFileInfo info(path);
     // A pipe or a device in its place is never opened: it could hold the window up.
-    if (!info.isFile() || info.size() > kMaxFileSize)
+    if (path.isEmpty() || !info.isFile() || info.size() > kMaxFileSize)
         return values;
-    QFile file(info.filePath());
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return values;
+    // Scanned as bytes where it lies, in one pass: only the lines of the one key are decoded.
+    QByteArray read;
+    const uchar* mapped = info.size() > 0 ? file.map(0, info.size()) : nullptr;
+    if (!mapped)
+        read = file.read(kMaxFileSize);
+    const QByteArrayView bytes =
+        mapped ? QByteArrayView(mapped, info.size()) : QByteArrayView(read);
+
     // Key names are written with their "\" doubled: [Software\\Kelvo\\zumi\\DLM] 1700000000
-    const QString section = QStringLiteral(R"([Software\\Kelvo\\zumi\\DLM])");
+    constexpr char kSection[] = R"([Software\\Kelvo\\zumi\\DLM])";
+    constexpr qsizetype kSectionLength = sizeof(kSection) - 1;
     bool inSection = false;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine(kMaxLineLength)).trimmed();
-        if (line.startsWith(u'[')) {
-            inSection = line.section(u' ', 0, 0).compare(section, Qt::CaseInsensitive) == 0;
+    for (qsizetype from = 0; from < bytes.size();) {
+        const auto* newline = static_cast<const char*>(
+            std::memchr(bytes.data() + from, '\n', size_t(bytes.size() - from)));
+        const qsizetype to = newline ? newline - bytes.data() : bytes.size();
+        const QByteArrayView line = trimmed(bytes.sliced(from, to - from));
+        from = to + 1;
+        if (line.startsWith('[')) {
+            const qsizetype nameEnd = line.indexOf(' ');
+            const QByteArrayView name = nameEnd < 0 ? line : line.first(nameEnd);
+            inSection = name.size() == kSectionLength &&
+                        qstrnicmp(name.data(), kSection, size_t(kSectionLength)) == 0;
             continue;
         }
+        // Wine writes names as they are but for characters past ASCII: only the two wanted
+        // are decoded.
+        const auto named = [&line](const char* prefix) {
+            const auto length = qsizetype(std::strlen(prefix));
+            return line.size() > length && qstrnicmp(line.data(), prefix, size_t(length)) == 0;
+        };
+        if (!inSection || !(named("\"key\"=") || named("\"username\"=")) ||
+            line.size() > kMaxLineLength)
+            continue;
+        const QString text = QString::fromUtf8(line);
         qsizetype end = 0;
-        const std::optional<QString> name = inSection ? quoted(line, 0, end) : std::nullopt;
-        if (!name || line.mid(end, 1) != u"=")
+        const std::optional<QString> name = quoted(text, 0, end);
+        if (!name || text.mid(end, 1) != u"=")
             continue;
         // Only plain strings: "name"="value"; str(2):, dword: and hex: values are not.
         qsizetype valueEnd = 0;
-        const std::optional<QString> value = quoted(line, end + 1, valueEnd);
-        if (!value || valueEnd != line.size())
+        const std::optional<QString> value = quoted(text, end + 1, valueEnd);
+        if (!value || valueEnd != text.size())
             continue;
         if (name->compare(QStringLiteral("key"), Qt::CaseInsensitive) == 0)
             values.key = *value;

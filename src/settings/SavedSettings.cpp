@@ -60,7 +60,7 @@ void offerCardApplicationValues(Ui::Form1& ui, const QString& initialKey,
         if (box->text() == initial) {
             box->setText(registered);
             filled << name;
-        } else if (trimSpaces(box->text()) != registered) {
+        } else if (trimSpaces(box->text()) != trimSpaces(registered)) { // as a run takes both
             differing << name;
         }
     }

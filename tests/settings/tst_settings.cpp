@@ -125,52 +125,81 @@ void tst_Settings::saveWritesTrimmedValuesWholeOrNotAtAll()
 void tst_Settings::cardApplicationValuesFillOnlyWhatIsNotSaved_data()
 {
     QTest::addColumn<QByteArray>("userReg");
-    QTest::addColumn<bool>("saved");         // "jdoe" and "K3Y" saved before
+    QTest::addColumn<QStringList>("saved");  // the user name and key code saved before, if any
     QTest::addColumn<QStringList>("values"); // the user name and key code boxes after start-up
     QTest::addColumn<QString>("said");
+    QTest::addColumn<QString>("prefix"); // WINEPREFIX as the user set it; null: the test's own
     const QByteArray key = "[Software\\\\Kelvo\\\\zumi\\\\DLM] 1700000000\n#time=1d\n";
     const QByteArray bob = key + "\"key\"=\"K-1\"\n\"username\"=\"bob\"\n";
     const QStringList initial = kInitialValues.mid(0, 2);
     const QStringList saved{"jdoe", "K3Y"};
     const QString filled = "The %1 filled in from the card application "
                            "(HKCU\\Software\\Kelvo\\zumi\\DLM): check %2 before you tick the box.";
-    QTest::newRow("nothing saved") << bob << false << QStringList{"bob", "K-1"}
-                                   << filled.arg("key code and user name were", "them");
-    QTest::newRow("saved info wins")
-        << bob << true << saved
-        << "The card application holds another key code and user name than your saved info (it "
-           "may have been registered again): the saved ones are kept.";
-    QTest::newRow("as saved") << key + "\"key\"=\"K3Y\"\n\"username\"=\"jdoe\"\n"
-                              << true << saved << QString();
-    QTest::newRow("too long, not a string")
-        << key + "\"key\"=\"" + QByteArray(257, 'k') + "\"\n\"username\"=dword:7\n"
-        << false << initial << QString();
-    QTest::newRow("no key") << QByteArray() << false << initial << QString();
+    const QString both = filled.arg("key code and user name were", "them");
+    const auto row = [](const char* name, const QByteArray& userReg, const QStringList& saved,
+                        const QStringList& values, const QString& said,
+                        const QString& prefix = {}) {
+        QTest::newRow(name) << userReg << saved << values << said << prefix;
+    };
+    row("nothing saved", bob, {}, {"bob", "K-1"}, both);
+    row("saved info wins", bob, saved, saved,
+        "The card application holds another key code and user name than your saved info (it "
+        "may have been registered again): the saved ones are kept.");
+    // Compared as a run takes them, without spaces around.
+    row("as saved", key + "\"key\"=\" K3Y\"\n\"username\"=\"jdoe\"\n", {" jdoe ", "K3Y "},
+        {" jdoe ", "K3Y "}, {});
+    row("too long, not a string",
+        key + "\"key\"=\"" + QByteArray(257, 'k') + "\"\n\"username\"=dword:7\n", {}, initial, {});
+    row("no key", {}, {}, initial, {});
     // Wine's own file, as Wine writes it: escapes, names in any case, other keys, damage.
-    QTest::newRow("Wine's escapes") << key + "\"Key\"=\"a\\\\b\\\"c\\x00e9\"\n\"UserName\"=\"jo\"\n"
-                                    << false << QStringList{"jo", "a\\b\"c\u00e9"}
-                                    << filled.arg("key code and user name were", "them");
-    QTest::newRow("garbage and other keys")
-        << "[Software\\\\Kelvo\\\\zumi] 1\n\"key\"=\"other\"\n\x01\xff[\n" + key +
-               "\"username\"=\"no end\n\"key\"=str(2):\"%x%\"\n\"key\"=\"a\\nb\"\n"
-        << false << initial << QString();
+    row("Wine's escapes", key + "\"Key\"=\"a\\\\b\\\"c\\x00e9\"\n\"UserName\"=\"jo\"\n", {},
+        {"jo", "a\\b\"c\u00e9"}, both);
+    row("Wine's key in another case",
+        "[software\\\\KELVO\\\\Zumi\\\\dlm] 1\n\"key\"=\"K-1\"\n\"username\"=\"bob\"\n", {},
+        {"bob", "K-1"}, both);
+    row("garbage and other keys",
+        "[Software\\\\Kelvo\\\\zumi] 1\n\"key\"=\"other\"\n\x01\xff[\n" + key +
+            "\"username\"=\"no end\n\"key\"=str(2):\"%x%\"\n\"key\"=\"a\\nb\"\n",
+        {}, initial, {});
+    // Values that would show other than they are, or not at all, are never put in a box.
+    row("zero-width space, undecodable byte",
+        key + "\"key\"=\"K\\x200b1\"\n\"username\"=\"b\xffob\"\n", {}, initial, {});
+    row("half a surrogate, DEL", key + "\"key\"=\"K\\xd8001\"\n\"username\"=\"bo\\x007fb\"\n", {},
+        initial, {});
+    row("right-to-left override, only spaces",
+        key + "\"key\"=\"\\x202e1-K\"\n\"username\"=\"   \"\n", {}, initial, {});
+    // Where Wine looks: ~/.wine when WINEPREFIX is empty; nowhere when it is not absolute.
+    row("empty WINEPREFIX", bob, {}, {"bob", "K-1"}, both, "");
+    row("relative WINEPREFIX", bob, {}, initial, {}, "wine");
 }
 
 void tst_Settings::cardApplicationValuesFillOnlyWhatIsNotSaved()
 {
     QFETCH(QByteArray, userReg);
-    QFETCH(bool, saved);
+    QFETCH(QStringList, saved);
     QFETCH(QStringList, values);
     QFETCH(QString, said);
+    QFETCH(QString, prefix);
 #ifdef Q_OS_WIN
-    if (QString(QTest::currentDataTag()).contains("Wine") ||
+    if (QString(QTest::currentDataTag()).contains("Wine") || !prefix.isNull() ||
         QString(QTest::currentDataTag()).contains("garbage"))
         QSKIP("the text of Wine's registry file is read on Linux only");
 #endif
     WorkFolder work;
-    if (saved)
-        writeBytes("KXSavedInfo.txt", settingsFile("jdoe", "K3Y", "D:\\Data\\"));
+    if (!saved.isEmpty())
+        writeBytes("KXSavedInfo.txt",
+                   settingsFile(saved[0].toUtf8(), saved[1].toUtf8(), "D:\\Data\\"));
     CardApplication application("WINE REGISTRY Version 2\n\n" + userReg);
+    const Change userPrefix(
+        [&] {
+            if (prefix.isNull())
+                return;
+            qputenv("WINEPREFIX", prefix.toLocal8Bit());
+            qputenv("HOME", QDir::current().absolutePath().toLocal8Bit());
+            if (prefix.isEmpty()) // where the home folder's prefix is
+                QDir().rename("wine", ".wine");
+        },
+        [former = qgetenv("HOME")] { qputenv("HOME", former); });
     WindowDriver driver;
     QCOMPARE(boxes(driver).mid(0, 2), values);
     QCOMPARE(driver.text("Text2"), said);
