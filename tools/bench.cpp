@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -25,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 struct Options
@@ -35,8 +39,12 @@ struct Options
     int latencyMs = 10;
     int remoteCards = 100;
     int remoteMs = 50;
+    int lineCards = 200;
+    int lineMs = 50;
+    int lineMbit = 10;
     int runs = 5;
     bool warmUp = true;
+    bool lineInside = false;
     QStringList only;
 };
 
@@ -370,13 +378,162 @@ void benchDownload(const Options& options, const QString& work, const char* figu
     QDir(data).removeRecursively();
 }
 
+// Bytes the namespace's loopback has sent, as its queueing discipline counts them.
+qint64 lineBytesSent()
+{
+    QProcess tc;
+    tc.start("tc", {"-s", "qdisc", "show", "dev", "lo"});
+    tc.waitForFinished();
+    const QString shown = QString::fromUtf8(tc.readAllStandardOutput());
+    const QRegularExpressionMatch sent = QRegularExpression("Sent (\\d+) bytes").match(shown);
+    return sent.hasMatch() ? sent.captured(1).toLongLong() : -1;
+}
+
+// aria2c fetching the same addresses into the same file names, six at a time.
+double aria2Run(const QString& origin, const QString& data, int cards, const QString& work)
+{
+    const QString listPath = work + "/aria2.list";
+    QFile list(listPath);
+    if (!list.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        std::exit(1);
+    QTextStream out(&list);
+    for (int i = 0; i < cards; ++i) {
+        const QString card = cardName(i);
+        const auto fetch = [&](const QString& url, const QString& suffix) {
+            out << url << "\n  dir=" << data << "/" << card << "\n  out=" << card << suffix << "\n";
+        };
+        const QString assets = origin + "/free/sets/" + card + "/illustrations/" + card;
+        for (const char* suffix : {"c.jpg", "d.bmp", "e.bmp"})
+            fetch(assets + suffix, suffix);
+        fetch(assets + ".inf", ".woxinf");
+        fetch(origin + "/bof/bof.php?cmd=cardinfo&zumikey=KEY&zumiusername=user&cardids=" + card +
+                  "&xmlonly=1",
+              ".xml");
+        fetch(assets + "_full.png", "_full.png");
+    }
+    list.close();
+    QElapsedTimer clock;
+    clock.start();
+    const int status =
+        QProcess::execute("aria2c", {"--quiet", "--input-file", listPath, "-j",
+                                     QString::number(kPeerConnections), "--allow-overwrite=true",
+                                     "--auto-file-renaming=false", "--file-allocation=none"});
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    if (status != 0) {
+        std::cerr << "kx-bench: aria2c failed (" << status << ")\n";
+        std::exit(1);
+    }
+    return seconds;
+}
+
+// Inside a network namespace of its own: its loopback is the line, shaped by a token bucket
+// to the rate (a line of 1500-byte packets), and the server holds every answer back. The floor
+// is the bytes the program sent through the line at the line's rate; curl and aria2c, as
+// peers, fetch the same files on the same line, each against the bytes it sent.
+int benchLineInside(const Options& options, const QString& work)
+{
+    const QString rate = QString("%1mbit").arg(options.lineMbit);
+    if (QProcess::execute("ip", {"link", "set", "lo", "up", "mtu", "1500"}) != 0 ||
+        QProcess::execute("tc", {"qdisc", "add", "dev", "lo", "root", "tbf", "rate", rate, "burst",
+                                 "32kbit", "latency", "400ms"}) != 0 ||
+        lineBytesSent() < 0) {
+        std::printf("line              skipped: the line could not be shaped (ip, tc)\n");
+        return 0;
+    }
+    const int cards = options.lineCards;
+    SampleServerProcess server(cards, options.lineMs);
+    const QString data = work + "/line";
+    const auto floorOf = [&](qint64 bytes) {
+        return double(bytes) * 8 / (options.lineMbit * 1e6);
+    };
+    const QString what =
+        QString("%1 cards, %2 Mbit/s, %3 ms").arg(cards).arg(options.lineMbit).arg(options.lineMs);
+    ReadyWindow window;
+    std::vector<double> program, programFloor, curl, curlFloor, aria2, aria2Floor;
+    const bool haveAria2 = !QStandardPaths::findExecutable("aria2c").isEmpty();
+    double peak = 0;
+    for (int run = options.warmUp ? -1 : 0; run < options.runs; ++run) {
+        emptyCardFolders(data, cards);
+        window.prepare(server.origin(), data);
+        resetPeakMemory();
+        qint64 before = lineBytesSent();
+        QElapsedTimer clock;
+        clock.start();
+        window.press();
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        const double floor = floorOf(lineBytesSent() - before);
+        peak = std::max(peak, peakMemoryMiB());
+        emptyCardFolders(data, cards);
+        before = lineBytesSent();
+        const double curlSeconds = curlRun(server.origin(), data, cards, work, true);
+        const double curlBytesFloor = floorOf(lineBytesSent() - before);
+        double aria2Seconds = 0;
+        double aria2BytesFloor = 1;
+        if (haveAria2) {
+            emptyCardFolders(data, cards);
+            before = lineBytesSent();
+            aria2Seconds = aria2Run(server.origin(), data, cards, work);
+            aria2BytesFloor = floorOf(lineBytesSent() - before);
+        }
+        if (run >= 0) {
+            program.push_back(seconds);
+            programFloor.push_back(floor);
+            curl.push_back(curlSeconds);
+            curlFloor.push_back(curlBytesFloor);
+            aria2.push_back(aria2Seconds);
+            aria2Floor.push_back(aria2BytesFloor);
+        }
+    }
+    const QString floorName = "its bytes at the line's rate";
+    printRow("line", what + ", program", medianOf(program), floorName, medianOf(programFloor),
+             peak);
+    printRow("line", what + ", curl -Z 6", medianOf(curl), floorName, medianOf(curlFloor), peak);
+    if (haveAria2)
+        printRow("line", what + ", aria2c -j6", medianOf(aria2), floorName, medianOf(aria2Floor),
+                 peak);
+    QDir(data).removeRecursively();
+    return 0;
+}
+
+// The shaped line needs a network namespace, which only root may make.
+void benchLine(const Options& options)
+{
+    if (::geteuid() != 0 || QStandardPaths::findExecutable("unshare").isEmpty()) {
+        std::printf("line              skipped: a shaped line needs a network namespace, which "
+                    "only root may make (and unshare)\n");
+        std::fflush(stdout);
+        return;
+    }
+    std::fflush(stdout);
+    QStringList arguments{"--net",
+                          "--",
+                          QCoreApplication::applicationFilePath(),
+                          "--line-inside",
+                          "--runs",
+                          QString::number(options.runs),
+                          "--line-cards",
+                          QString::number(options.lineCards),
+                          "--line-ms",
+                          QString::number(options.lineMs),
+                          "--line-mbit",
+                          QString::number(options.lineMbit)};
+    if (!options.warmUp)
+        arguments << "--no-warm-up";
+    QProcess inside;
+    inside.setProcessChannelMode(QProcess::ForwardedChannels);
+    inside.start("unshare", arguments);
+    if (!inside.waitForFinished(-1) || inside.exitCode() != 0)
+        std::printf("line              skipped: the network namespace could not be made\n");
+}
+
 int usage()
 {
     std::cerr << "usage: kx-bench [--quick] [--runs N] [--scan-cards N] [--download-cards N]\n"
                  "                [--latency-cards N] [--latency-ms N] [--remote-cards N]\n"
-                 "                [--remote-ms N] [--only FIGURE]...\n"
+                 "                [--remote-ms N] [--line-cards N] [--line-ms N] [--line-mbit N]\n"
+                 "                [--only FIGURE]...\n"
                  "figures: scan check-pictures download download-latency download-remote\n"
-                 "         sequential user-reg picture-check\n";
+                 "         sequential line user-reg picture-check\n";
     return 2;
 }
 
@@ -494,11 +651,20 @@ int main(int argc, char* argv[])
     QStringList arguments = application.arguments().mid(1);
     while (!arguments.isEmpty()) {
         const QString option = arguments.takeFirst();
+        if (option == "--line-inside") { // the shaped line's own process
+            options.lineInside = true;
+            continue;
+        }
+        if (option == "--no-warm-up") {
+            options.warmUp = false;
+            continue;
+        }
         if (option == "--quick") {
             options.scanCards = 400;
             options.downloadCards = 40;
             options.latencyCards = 10;
             options.remoteCards = 10;
+            options.lineCards = 10;
             options.runs = 1;
             options.warmUp = false;
             continue;
@@ -521,6 +687,12 @@ int main(int argc, char* argv[])
             options.remoteCards = value.toInt(&ok);
         else if (option == "--remote-ms")
             options.remoteMs = value.toInt(&ok);
+        else if (option == "--line-cards")
+            options.lineCards = value.toInt(&ok);
+        else if (option == "--line-ms")
+            options.lineMs = value.toInt(&ok);
+        else if (option == "--line-mbit")
+            options.lineMbit = value.toInt(&ok);
         else if (option == "--only")
             options.only << value;
         else
@@ -532,6 +704,8 @@ int main(int argc, char* argv[])
     QTemporaryDir work;
     if (!work.isValid() || !QDir::setCurrent(work.path()))
         return 1;
+    if (options.lineInside)
+        return benchLineInside(options, work.path());
     std::printf("median of %d run(s)%s\n", options.runs, options.warmUp ? " after a warm-up" : "");
     const auto wanted = [&](const char* figure) {
         return options.only.isEmpty() || options.only.contains(figure);
@@ -552,6 +726,8 @@ int main(int argc, char* argv[])
     if (wanted("sequential"))
         benchDownload(options, work.path(), "sequential", options.latencyCards, options.latencyMs,
                       Peer::CurlOneConnection, 1);
+    if (wanted("line"))
+        benchLine(options);
     if (wanted("user-reg"))
         benchUserReg(options, work.path());
     // Last: it holds every picture at once, which would show in the others' peak memory.

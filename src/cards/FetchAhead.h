@@ -20,7 +20,7 @@ struct RunContext;
 class FetchAhead
 {
 public:
-    static constexpr int kDefaultConnections = 6;
+    static constexpr int kDefaultConnections = 12;
     static constexpr int kMaxConnections = 64;
     // Connections to the card-info service, which answers more slowly per request.
     static constexpr int kInfoConnections = 2;
