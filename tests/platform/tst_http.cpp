@@ -227,9 +227,10 @@ void tst_Http::stallRulesTellATrickleFromASlowLine_data()
     // 600 bytes a second: less than 1 KB in every second, more in every three (this row's
     // time-out; the others have 1 s, and the trickle rule looks at ten of them).
     QTest::newRow("slow line") << 0 << 60 << 100 << QString();
-    // The rule holds after the first KB too.
+    // The rule holds after the first KB too: 500 bytes a second, judged over the last second
+    // (over ten, it would pass the first rule and fail only the second).
     QTest::newRow("burst, then a dribble")
-        << 5000 << 10 << 100 << "less than 1 KB arrived in 1 seconds";
+        << 5000 << 50 << 100 << "less than 1 KB arrived in 1 seconds";
     // 2 KB a second passes the first rule every second, and holds a file for hours.
     QTest::newRow("trickle") << 0 << 200 << 100 << "less than 100 KB arrived in 10 seconds";
 }

@@ -43,6 +43,7 @@ private slots:
     void stopsFromOutsideEndTheRunCleanly();
     void closedOrFullStreamsNeverChangeTheStatus();
     void noDisplayIsSaidInPlainWords();
+    void twoCopiesInOneWorkingFolderWriteWholeLogLines();
 
 private:
     QProcess* startChild(const QString& origin, const QString& data, long fileSizeLimit = 0)
@@ -53,8 +54,8 @@ private:
                      {"--child", origin, data, QString::number(fileSizeLimit)});
         return child;
     }
-    // The program itself in the working folder, its saved info there.
-    // A shell's child, whose signals are as the system sets them, less those held back.
+    // The program itself in the working folder, its saved info there: a shell's child, whose
+    // signals are as the system sets them, less those held back.
     static void startProgram(QProcess& child, const SampleCardServer& server,
                              const QStringList& arguments, int heldBack = 0,
                              const QString& shell = {})
@@ -245,6 +246,32 @@ void tst_Integrity::noDisplayIsSaidInPlainWords()
              QString("kx-card-updater: the window cannot open: no display was found. "
                      "kx-card-updater --run updates the data folder without a window or a "
                      "display; --help lists the options.\n"));
+}
+
+void tst_Integrity::twoCopiesInOneWorkingFolderWriteWholeLogLines()
+{
+    // Each on a data folder of its own, so that each holds its own lock, appending to one log.
+    WorkFolder work;
+    SampleCardServer server;
+    std::vector<QProcess*> children; // the test's own
+    for (const char* folder : {"One", "Two"}) {
+        const QString data = work.file(folder);
+        for (int card = 0; card < 60; ++card)
+            QDir().mkpath(data + "/" + QString::fromStdString(sample::cardName(card)));
+        children.push_back(startChild(QString::fromStdString(server.origin()), data));
+    }
+    for (QProcess* child : children) {
+        QVERIFY(child->waitForFinished(60000));
+        QCOMPARE(QString::fromLocal8Bit(child->readAllStandardOutput()).trimmed(), "DONE !");
+    }
+    static const QRegularExpression wholeLine(
+        "^(|#{47}|Started on: .{19}|Finished on: .{19}|Start : .{19} to Finish : .{19}|"
+        "Total Bytes Downloaded = \\d+|[a-d]\\d{4}|/[^ ]+ size \\d+|"
+        "Download File: http://[^ ]+ New size \\d+)$");
+    const QStringList lines = logLines();
+    QCOMPARE(lines.filter("Download File: ").size(), 2 * 60 * 7);
+    for (const QString& line : lines)
+        QVERIFY2(wholeLine.match(line).hasMatch(), qPrintable(line));
 }
 
 int main(int argc, char* argv[])

@@ -5,6 +5,7 @@
 #include "app/UnattendedRun.h"
 #include "log/RunLog.h"
 #include "platform/Files.h"
+#include "run/RunProgress.h"
 
 #include <QDir>
 #include <QProgressBar>
@@ -97,6 +98,26 @@ void tst_UpdateRun::aLockNoRunningCopyHoldsIsTakenOver()
     m_driver->runOneCard("a0001");
     QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
     QCOMPARE(filesBelow(data()), QStringList{"a0001/a0001c.jpg"});
+
+    // Where no lock can be held (a data folder this user may not add to), another copy may be
+    // storing files: a visit removes only the part files no copy can still be writing.
+    writeBytes(data() + "/a0001/.a0001c.jpg.4242.kx-part", "killed long ago");
+    writeBytes(data() + "/a0001/.a0001d.bmp.4343.kx-part", "being written");
+    QFile abandoned(data() + "/a0001/.a0001c.jpg.4242.kx-part");
+    QVERIFY(abandoned.open(QIODevice::ReadWrite) &&
+            abandoned.setFileTime(QDateTime::currentDateTime().addSecs(-kAbandonedPartSeconds - 60),
+                                  QFileDevice::FileModificationTime));
+    abandoned.close();
+    QFile::remove(lock);
+    QFile::setPermissions(data(), QFile::ReadOwner | QFile::ExeOwner);
+    if (QFileInfo(data()).isWritable())
+        QSKIP("this user may add to every folder");
+    m_driver->pressReset();
+    m_driver->runOneCard("a0001");
+    QFile::setPermissions(data(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
+    QCOMPARE(filesBelow(data()),
+             QStringList({"a0001/.a0001d.bmp.4343.kx-part", "a0001/a0001c.jpg"}));
 }
 
 void tst_UpdateRun::init()
@@ -146,6 +167,23 @@ void tst_UpdateRun::walkVisitsCardFoldersFromAToDOnly()
     QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
     QCOMPARE(m_driver->control<QProgressBar>("ProgressBar1")->text(),
              "No card folder (a0001 ...) was found in " + nativePath(data() + "-typo\\"));
+
+    // An empty walk followed by the one card, chosen while the walk went on: the count shows.
+    m_driver->pressReset();
+    QDir().mkpath(data() + "-typo/e0001");
+    m_driver->prepare(data() + "-typo", {"cbCX"});
+    RunProgress& progress = m_driver->window().progress();
+    progress.setListener([&] {
+        if (!progress.note().isEmpty() && !m_driver->button("oWhat_1")->isChecked()) {
+            m_driver->choose("oWhat_1");
+            m_driver->type("Text3", "e0001");
+        }
+    });
+    m_driver->runUpdate();
+    QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
+    progress.setListener({});
+    QCOMPARE(m_driver->control<QProgressBar>("ProgressBar1")->text(), QString("1 of 1 cards"));
+    QDir(data() + "-typo").removeRecursively();
 }
 
 void tst_UpdateRun::runStopsBeforeWritingAnywhereElse_data()
@@ -459,6 +497,8 @@ void tst_UpdateRun::unattendedRunIsTheWindowsRun()
         if (unattended) {
             QCOMPARE(runUnattended({"--run", "--get", "all"}, printed), 0);
             QVERIFY2(printed.contains("Cards: 12 of 12\nFiles fetched: "), qPrintable(printed));
+            // Into a file, a progress line at every 5% of the cards (here every card).
+            QCOMPARE(printed.count(" of 12 cards, "), 13);
         } else {
             m_driver->prepare(data(), kAssetBoxes);
             m_driver->runUpdate();
@@ -504,10 +544,14 @@ void tst_UpdateRun::unattendedRunTellsHowItWent_data()
     QTest::newRow("held") << oneCard << 4
                           << "kx-card-updater: Update stopped: another update of this data "
                              "folder is running";
-    // Only what is asked for: one card's XML, fetched again.
+    // Only what is asked for: one card's XML and PNG, fetched again over one connection.
     QTest::newRow("one card, overwrite")
-        << QStringList{"--run", "--card", "a0002", "--get", "xml", "--overwrite", "--quiet"} << 0
-        << "";
+        << QStringList{"--run",       "--card",  "a0002",         "--get", "xml,png",
+                       "--overwrite", "--quiet", "--connections", "1"}
+        << 0 << "";
+    QTest::newRow("pictures checked")
+        << QStringList{"--run", "--card", "a0002", "--get", "images", "--check-pictures"} << 0
+        << "Files fetched: 1";
 }
 
 void tst_UpdateRun::unattendedRunTellsHowItWent()
@@ -519,6 +563,7 @@ void tst_UpdateRun::unattendedRunTellsHowItWent()
     for (const char* card : {"a0001", "a0002"})
         QDir().mkpath(data() + "/" + card);
     writeBytes(data() + "/a0002/a0002.xml", "old");
+    writeBytes(data() + "/a0002/a0002c.jpg", servedBytes("a0002c.jpg").chopped(2)); // not whole
     saveInfo(tag == "short saved info" ? 3 : 7, tag == "no collection there" ? "-typo" : "");
     if (tag.startsWith("not on the server") || tag == "refused")
         m_server->setInjector([status = tag == "refused" ? 401 : 404](const std::string& target) {
@@ -543,9 +588,13 @@ void tst_UpdateRun::unattendedRunTellsHowItWent()
         QCOMPARE(logLines().mid(0, 2), QStringList({"", QString(47, u'#')}));
     }
     if (tag == "one card, overwrite") {
-        QCOMPARE(m_server->targets().size(), std::size_t(1));
+        const std::vector<SampleCardServer::Request> requests = m_server->requests();
+        QCOMPARE(requests.size(), std::size_t(2));
+        QCOMPARE(requests[0].remotePort, requests[1].remotePort);
         QCOMPARE(readBytes(data() + "/a0002/a0002.xml"), servedBytes("a0002.xml"));
     }
+    if (tag == "pictures checked")
+        QCOMPARE(readBytes(data() + "/a0002/a0002c.jpg"), servedBytes("a0002c.jpg"));
 }
 
 QTEST_MAIN(tst_UpdateRun)
