@@ -298,6 +298,25 @@ QString peerName(Peer peer)
     return "latency floor";
 }
 
+// Every address a run over the cards fetches, with the card and the name of the file it is
+// stored as (the ".inf" answer as ".woxinf"; a peer has no second name for it).
+void forEachAddress(
+    const QString& origin, int cards,
+    const std::function<void(const QString& url, const QString& card, const QString& file)>& fetch)
+{
+    for (int i = 0; i < cards; ++i) {
+        const QString card = cardName(i);
+        const QString assets = origin + "/free/sets/" + card + "/illustrations/" + card;
+        for (const char* suffix : {"c.jpg", "d.bmp", "e.bmp"})
+            fetch(assets + suffix, card, card + suffix);
+        fetch(assets + ".inf", card, card + ".woxinf");
+        fetch(origin + "/bof/bof.php?cmd=cardinfo&zumikey=KEY&zumiusername=user&cardids=" + card +
+                  "&xmlonly=1",
+              card, card + ".xml");
+        fetch(assets + "_full.png", card, card + "_full.png");
+    }
+}
+
 // One curl process fetching the same addresses into the same file names.
 double curlRun(const QString& origin, const QString& data, int cards, const QString& work,
                bool parallel)
@@ -307,22 +326,11 @@ double curlRun(const QString& origin, const QString& data, int cards, const QStr
     if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
         std::exit(1);
     QTextStream out(&config);
-    for (int i = 0; i < cards; ++i) {
-        const QString card = cardName(i);
-        const auto fetch = [&](const QString& url, const QString& suffix) {
-            out << "url = \"" << url << "\"\noutput = \"" << data << "/" << card << "/" << card
-                << suffix << "\"\n";
-        };
-        const QString assets = origin + "/free/sets/" + card + "/illustrations/" + card;
-        fetch(assets + "c.jpg", "c.jpg");
-        fetch(assets + "d.bmp", "d.bmp");
-        fetch(assets + "e.bmp", "e.bmp");
-        fetch(assets + ".inf", ".woxinf");
-        fetch(origin + "/bof/bof.php?cmd=cardinfo&zumikey=KEY&zumiusername=user&cardids=" + card +
-                  "&xmlonly=1",
-              ".xml");
-        fetch(assets + "_full.png", "_full.png");
-    }
+    forEachAddress(origin, cards,
+                   [&](const QString& url, const QString& card, const QString& file) {
+                       out << "url = \"" << url << "\"\noutput = \"" << data << "/" << card << "/"
+                           << file << "\"\n";
+                   });
     config.close();
     QStringList arguments{"--silent", "--show-error", "--no-progress-meter",
                           "--fail",   "--config",     configPath};
@@ -397,20 +405,10 @@ double aria2Run(const QString& origin, const QString& data, int cards, const QSt
     if (!list.open(QIODevice::WriteOnly | QIODevice::Truncate))
         std::exit(1);
     QTextStream out(&list);
-    for (int i = 0; i < cards; ++i) {
-        const QString card = cardName(i);
-        const auto fetch = [&](const QString& url, const QString& suffix) {
-            out << url << "\n  dir=" << data << "/" << card << "\n  out=" << card << suffix << "\n";
-        };
-        const QString assets = origin + "/free/sets/" + card + "/illustrations/" + card;
-        for (const char* suffix : {"c.jpg", "d.bmp", "e.bmp"})
-            fetch(assets + suffix, suffix);
-        fetch(assets + ".inf", ".woxinf");
-        fetch(origin + "/bof/bof.php?cmd=cardinfo&zumikey=KEY&zumiusername=user&cardids=" + card +
-                  "&xmlonly=1",
-              ".xml");
-        fetch(assets + "_full.png", "_full.png");
-    }
+    forEachAddress(
+        origin, cards, [&](const QString& url, const QString& card, const QString& file) {
+            out << url << "\n  dir=" << data << "/" << card << "\n  out=" << file << "\n";
+        });
     list.close();
     QElapsedTimer clock;
     clock.start();

@@ -42,20 +42,6 @@ void tst_Files::storesAreWholeOrNothing()
     QCOMPARE(readBytes(target), QByteArray("new"));
     QCOMPARE(filesBelow(card), QStringList{"a0001c.jpg"});
 
-    // Where no lock keeps other copies out, a visit removes only the part files that no
-    // running copy can still be writing.
-    writeBytes(card + "/.a0001c.jpg.4242.kx-part", "killed long ago");
-    writeBytes(card + "/.a0001d.bmp.4343.kx-part", "being written");
-    QFile abandoned(card + "/.a0001c.jpg.4242.kx-part");
-    QVERIFY(abandoned.open(QIODevice::ReadWrite) &&
-            abandoned.setFileTime(QDateTime::currentDateTime().addSecs(-kAbandonedPartSeconds - 60),
-                                  QFileDevice::FileModificationTime));
-    abandoned.close();
-    removeLeftoverParts(card, PartFiles::Abandoned);
-    QCOMPARE(filesBelow(card), QStringList({".a0001d.bmp.4343.kx-part", "a0001c.jpg"}));
-    removeLeftoverParts(card, PartFiles::All);
-    QCOMPARE(filesBelow(card), QStringList{"a0001c.jpg"});
-
     // A read-only file is never replaced; a missing folder is never created.
     QFile::setPermissions(target, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     QCOMPARE(writeWholeFile(target, "other").error(), QString("the file is read-only"));

@@ -39,9 +39,8 @@ class tst_Integrity : public QObject
 private slots:
     void killedRunLosesAtMostTheLineInHand();
     void fileSizeLimitStopsTheRunCleanly();
-    void stopsFromOutsideEndTheRunCleanly_data();
-    void stopsFromOutsideEndTheRunCleanly();
-    void closedOrFullStreamsNeverChangeTheStatus();
+    void aConsoleRunEndsWithItsOwnStatus_data();
+    void aConsoleRunEndsWithItsOwnStatus();
     void noDisplayIsSaidInPlainWords();
     void twoCopiesInOneWorkingFolderWriteWholeLogLines();
 
@@ -54,11 +53,10 @@ private:
                      {"--child", origin, data, QString::number(fileSizeLimit)});
         return child;
     }
-    // The program itself in the working folder, its saved info there: a shell's child, whose
-    // signals are as the system sets them, less those held back.
-    static void startProgram(QProcess& child, const SampleCardServer& server,
-                             const QStringList& arguments, int heldBack = 0,
-                             const QString& shell = {})
+    // The program itself (`program` names it), in the working folder with its saved info
+    // there, started as a shell starts it: signals as the system sets them, less one held back.
+    static void startProgram(QProcess& child, const QString& program, const QStringList& arguments,
+                             int heldBack = 0)
     {
         child.setChildProcessModifier([heldBack] {
             std::signal(SIGPIPE, SIG_DFL); // this test ignores it, and its children would too
@@ -68,15 +66,11 @@ private:
                 sigaddset(&blocked, heldBack);
             ::sigprocmask(SIG_SETMASK, &blocked, nullptr);
         });
-        if (!shell.isEmpty()) // the program's own arguments follow the shell's
-            child.start(shell,
-                        arguments.mid(0, 3) +
-                            QStringList{"--program", QString::fromStdString(server.origin())} +
-                            arguments.mid(3));
-        else
-            child.start(QCoreApplication::applicationFilePath(),
-                        QStringList{"--program", QString::fromStdString(server.origin())} +
-                            arguments);
+        child.start(program, arguments);
+    }
+    static QStringList programArguments(const SampleCardServer& server, const QStringList& more)
+    {
+        return QStringList{"--program", QString::fromStdString(server.origin())} + more;
     }
     // Empty card folders, and the saved info that names their data folder.
     static QString collection(const WorkFolder& work, int cards)
@@ -86,18 +80,6 @@ private:
             QDir().mkpath(data + "/" + QString::fromStdString(sample::cardName(card)));
         writeBytes("KXSavedInfo.txt", textFileBytes({"#", "#", "user", "#", "key", "#", data}));
         return data;
-    }
-    // What the server serves for the first cards, every kind.
-    static qint64 collectionBytes(int cards)
-    {
-        qint64 total = 0;
-        for (int card = 0; card < cards; ++card) {
-            const std::string name = sample::cardName(card);
-            total += qint64(sample::infoBody(name).size());
-            for (const char* suffix : {"c.jpg", "d.bmp", "e.bmp", ".inf", "_full.png"})
-                total += qint64(sample::assetBody(name, suffix).size());
-        }
-        return total;
     }
 };
 
@@ -157,78 +139,70 @@ void tst_Integrity::fileSizeLimitStopsTheRunCleanly()
     QVERIFY(readBytes(work.file("KX-GET-CardDataUpdates.txt")).contains("Reason: could not write"));
 }
 
-void tst_Integrity::stopsFromOutsideEndTheRunCleanly_data()
+void tst_Integrity::aConsoleRunEndsWithItsOwnStatus_data()
 {
-    QTest::addColumn<int>("signal");
-    QTest::addColumn<bool>("atOnce"); // sent before the program's first instruction
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("SIGTERM") << int(SIGTERM) << false << "stopped by SIGTERM";
-    QTest::newRow("SIGHUP") << int(SIGHUP) << false << "stopped: the terminal was closed (SIGHUP)";
-    QTest::newRow("SIGTERM at once") << int(SIGTERM) << true << "stopped by SIGTERM";
+    QTest::addColumn<QString>("streams"); // "": a file; "gone": a reader that goes away; "full"
+    QTest::addColumn<int>("signal");      // sent once the run is under way
+    QTest::addColumn<bool>("atOnce");     // the signal comes before the program's first step
+    QTest::addColumn<QString>("reason");  // why it stopped; empty: it went through
+    QTest::newRow("SIGTERM") << "" << int(SIGTERM) << false << "stopped by SIGTERM";
+    QTest::newRow("SIGHUP") << "" << int(SIGHUP) << false
+                            << "stopped: the terminal was closed (SIGHUP)";
+    QTest::newRow("SIGTERM at once") << "" << int(SIGTERM) << true << "stopped by SIGTERM";
+    QTest::newRow("reader gone (| head)") << "gone" << 0 << false << "";
+    QTest::newRow("streams to a full disk") << "full" << 0 << false << "";
 }
 
-void tst_Integrity::stopsFromOutsideEndTheRunCleanly()
+void tst_Integrity::aConsoleRunEndsWithItsOwnStatus()
 {
+    QFETCH(QString, streams);
     QFETCH(int, signal);
     QFETCH(bool, atOnce);
     QFETCH(QString, reason);
     WorkFolder work;
-    const QString data = collection(work, 400);
+    const QString data = collection(work, 200);
     SampleCardServer server;
+    server.setDelay(std::chrono::milliseconds(5)); // long enough to be read and stopped
+    const QString self = QCoreApplication::applicationFilePath();
+    const QStringList arguments = programArguments(server, {"--run", "--get", "all"});
     QProcess child;
-    // Held back until the program catches it, as a signal that comes while it starts.
-    startProgram(child, server, {"--run", "--get", "all"}, atOnce ? signal : 0);
+    if (streams == "gone") {
+        startProgram(child, "bash",
+                     QStringList{"-c",
+                                 "\"$0\" \"$@\" 2>&1 | head -c 10 >/dev/null; "
+                                 "exit \"${PIPESTATUS[0]}\"",
+                                 self} +
+                         arguments);
+    } else {
+        if (streams == "full") {
+            child.setStandardOutputFile("/dev/full");
+            child.setStandardErrorFile("/dev/full");
+        }
+        // Held back until the program catches it, as a signal that comes while it starts.
+        startProgram(child, self, arguments, atOnce ? signal : 0);
+    }
     QVERIFY(child.waitForStarted());
-    if (!atOnce)
+    if (signal && !atOnce)
         QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() > 100, 60000);
-    ::kill(pid_t(child.processId()), signal);
+    if (signal)
+        ::kill(pid_t(child.processId()), signal);
     QVERIFY(child.waitForFinished(60000));
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 130);
-    QVERIFY(QString::fromLocal8Bit(child.readAllStandardError())
-                .endsWith("kx-card-updater: Update stopped: " + reason + "\n"));
+    QCOMPARE(child.exitCode(), reason.isEmpty() ? 0 : 130);
+    if (!reason.isEmpty())
+        QVERIFY(QString::fromLocal8Bit(child.readAllStandardError())
+                    .endsWith("kx-card-updater: Update stopped: " + reason + "\n"));
 
-    // Whole files, no part file, the lock let go, the log block closed with the reason.
+    // Whole files, no part file, the lock let go, the log block closed: with the reason, or
+    // with the footer of a run that went through.
     for (const QString& file : filesBelow(data))
         QCOMPARE(readBytes(data + "/" + file), servedBytes(QFileInfo(file).fileName()));
     const QStringList lines = logLines();
-    QVERIFY(lines.at(lines.size() - 4).startsWith("Stopped on: "));
-    QCOMPARE(lines.at(lines.size() - 3), "Reason: " + reason);
-}
-
-void tst_Integrity::closedOrFullStreamsNeverChangeTheStatus()
-{
-    WorkFolder work;
-    const QString data = collection(work, 200);
-    SampleCardServer server;
-    server.setDelay(std::chrono::milliseconds(5)); // long enough to be read for a while
-    // A reader that goes away after the first progress line (`| head -1`), and streams to a
-    // full disk.
-    for (const bool closedPipes : {true, false}) {
-        QFile::remove("KX-GET-CardDataUpdates.txt");
-        QProcess child;
-        const QStringList arguments{"--run", "--get", "all", "--overwrite"};
-        if (closedPipes) {
-            startProgram(child, server,
-                         QStringList{"-c",
-                                     "\"$0\" \"$@\" 2>&1 | head -c 10 >/dev/null; "
-                                     "exit \"${PIPESTATUS[0]}\"",
-                                     QCoreApplication::applicationFilePath()} +
-                             arguments,
-                         0, "bash");
-        } else {
-            child.setStandardOutputFile("/dev/full");
-            child.setStandardErrorFile("/dev/full");
-            startProgram(child, server, arguments);
-        }
-        QVERIFY(child.waitForFinished(60000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
+    if (reason.isEmpty())
         QCOMPARE(filesBelow(data).size(), qsizetype(200 * 7));
-        QVERIFY(logLines().contains("Total Bytes Downloaded = " +
-                                    QString::number(collectionBytes(200))));
-        QVERIFY(!QFileInfo::exists(data + "/.kx-update.lock"));
-    }
+    QCOMPARE(lines.at(lines.size() - 3), reason.isEmpty()
+                                             ? lines.filter("Total Bytes Downloaded = ").value(0)
+                                             : "Reason: " + reason);
 }
 
 void tst_Integrity::noDisplayIsSaidInPlainWords()
