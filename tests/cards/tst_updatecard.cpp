@@ -32,7 +32,6 @@ private slots:
     void logBlockIsExactToTheByte();
     void onlyWholeAnswersReplaceFiles_data();
     void onlyWholeAnswersReplaceFiles();
-    void checkingPicturesFetchesDamagedOnesAgain();
     void filesThatCannotBeUpdatedArePassedOver();
 
 private:
@@ -259,26 +258,6 @@ void tst_UpdateCard::onlyWholeAnswersReplaceFiles()
     if (!failure.isNull())
         QCOMPARE(logLines().filter(kNotUpdated.arg(failure)).size(), suffix == ".inf" ? 2 : 1);
     QCOMPARE(logLines().filter(grayed == "cbCX" ? ".xml" : "c.jpg"), QStringList());
-}
-
-void tst_UpdateCard::checkingPicturesFetchesDamagedOnesAgain()
-{
-    // Both pictures pass their size rules; only the PNG is whole.
-    const QByteArray jpeg = servedBytes("a0001c.jpg");
-    writeBytes(local("c.jpg"), jpeg.chopped(2));
-    writeBytes(local("_full.png"), servedBytes("a0001_full.png"));
-    QVERIFY(jpeg.size() - 2 >= 12000);
-    for (const bool check : {false, true}) {
-        m_server->clearRequests();
-        m_driver->window().setCheckPictures(check);
-        m_driver->prepare(m_work->path(), {"cbCI", "cbCP"});
-        m_driver->runOneCard("a0001");
-        QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
-        QCOMPARE(m_server->targets(),
-                 check ? std::vector<std::string>{assetPath("c.jpg")} : std::vector<std::string>{});
-        m_driver->pressReset();
-    }
-    QCOMPARE(readBytes(local("c.jpg")), jpeg);
 }
 
 void tst_UpdateCard::logBlockIsExactToTheByte()

@@ -549,9 +549,13 @@ void tst_UpdateRun::unattendedRunTellsHowItWent_data()
         << QStringList{"--run",       "--card",  "a0002",         "--get", "xml,png",
                        "--overwrite", "--quiet", "--connections", "1"}
         << 0 << "";
+    // Pictures that pass their size rule: only a damaged one is fetched, and only when asked.
     QTest::newRow("pictures checked")
-        << QStringList{"--run", "--card", "a0002", "--get", "images", "--check-pictures"} << 0
+        << QStringList{"--run", "--card", "a0002", "--get", "images,png", "--check-pictures"} << 0
         << "Files fetched: 1";
+    QTest::newRow("pictures not checked")
+        << QStringList{"--run", "--card", "a0002", "--get", "images,png"} << 0
+        << "Files fetched: 0";
 }
 
 void tst_UpdateRun::unattendedRunTellsHowItWent()
@@ -564,6 +568,7 @@ void tst_UpdateRun::unattendedRunTellsHowItWent()
         QDir().mkpath(data() + "/" + card);
     writeBytes(data() + "/a0002/a0002.xml", "old");
     writeBytes(data() + "/a0002/a0002c.jpg", servedBytes("a0002c.jpg").chopped(2)); // not whole
+    writeBytes(data() + "/a0002/a0002_full.png", servedBytes("a0002_full.png"));
     saveInfo(tag == "short saved info" ? 3 : 7, tag == "no collection there" ? "-typo" : "");
     if (tag.startsWith("not on the server") || tag == "refused")
         m_server->setInjector([status = tag == "refused" ? 401 : 404](const std::string& target) {
@@ -594,7 +599,8 @@ void tst_UpdateRun::unattendedRunTellsHowItWent()
         QCOMPARE(readBytes(data() + "/a0002/a0002.xml"), servedBytes("a0002.xml"));
     }
     if (tag == "pictures checked")
-        QCOMPARE(readBytes(data() + "/a0002/a0002c.jpg"), servedBytes("a0002c.jpg"));
+        QCOMPARE(m_server->targets(),
+                 std::vector<std::string>{"/free/sets/a0002/illustrations/a0002c.jpg"});
 }
 
 QTEST_MAIN(tst_UpdateRun)
