@@ -182,7 +182,8 @@ void tst_Settings::cardApplicationValuesFillOnlyWhatIsNotSaved()
     QFETCH(QString, prefix);
 #ifdef Q_OS_WIN
     if (QString(QTest::currentDataTag()).contains("Wine") || !prefix.isNull() ||
-        QString(QTest::currentDataTag()).contains("garbage"))
+        QString(QTest::currentDataTag()).contains("garbage") || userReg.contains("\\x") ||
+        userReg.contains('\xff'))
         QSKIP("the text of Wine's registry file is read on Linux only");
 #endif
     WorkFolder work;
