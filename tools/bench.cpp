@@ -671,26 +671,20 @@ int main(int argc, char* argv[])
             return usage();
         const QString value = arguments.takeFirst();
         bool ok = true;
-        if (option == "--runs")
-            options.runs = value.toInt(&ok);
-        else if (option == "--scan-cards")
-            options.scanCards = value.toInt(&ok);
-        else if (option == "--download-cards")
-            options.downloadCards = value.toInt(&ok);
-        else if (option == "--latency-cards")
-            options.latencyCards = value.toInt(&ok);
-        else if (option == "--latency-ms")
-            options.latencyMs = value.toInt(&ok);
-        else if (option == "--remote-cards")
-            options.remoteCards = value.toInt(&ok);
-        else if (option == "--remote-ms")
-            options.remoteMs = value.toInt(&ok);
-        else if (option == "--line-cards")
-            options.lineCards = value.toInt(&ok);
-        else if (option == "--line-ms")
-            options.lineMs = value.toInt(&ok);
-        else if (option == "--line-mbit")
-            options.lineMbit = value.toInt(&ok);
+        const std::pair<const char*, int*> counts[] = {{"--runs", &options.runs},
+                                                       {"--scan-cards", &options.scanCards},
+                                                       {"--download-cards", &options.downloadCards},
+                                                       {"--latency-cards", &options.latencyCards},
+                                                       {"--latency-ms", &options.latencyMs},
+                                                       {"--remote-cards", &options.remoteCards},
+                                                       {"--remote-ms", &options.remoteMs},
+                                                       {"--line-cards", &options.lineCards},
+                                                       {"--line-ms", &options.lineMs},
+                                                       {"--line-mbit", &options.lineMbit}};
+        const auto count = std::find_if(std::begin(counts), std::end(counts),
+                                        [&](const auto& named) { return option == named.first; });
+        if (count != std::end(counts))
+            *count->second = value.toInt(&ok);
         else if (option == "--only")
             options.only << value;
         else

@@ -87,13 +87,10 @@ CardApplicationValues registeredValues()
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return values;
-    // Scanned as bytes where it lies, in one pass: only the lines of the one key are decoded.
-    QByteArray read;
-    const uchar* mapped = info.size() > 0 ? file.map(0, info.size()) : nullptr;
-    if (!mapped)
-        read = file.read(kMaxFileSize);
-    const QByteArrayView bytes =
-        mapped ? QByteArrayView(mapped, info.size()) : QByteArrayView(read);
+    // Read, not mapped: a file cut short while mapped would end the program. Scanned as bytes
+    // in one pass: only the lines of the one key are decoded.
+    const QByteArray read = file.read(kMaxFileSize);
+    const QByteArrayView bytes(read);
 
     // Key names are written with their "\" doubled: [Software\\Kelvo\\zumi\\DLM] 1700000000
     constexpr char kSection[] = R"([Software\\Kelvo\\zumi\\DLM])";
