@@ -54,18 +54,6 @@ enum class Judging
     ByBytesAsAsked // where the run checks pictures
 };
 
-// Overwrite mode, or the kind's size rule (both are always evaluated), or, where asked for, a
-// picture that passes its size rule but is not whole.
-bool fetchesNow(const RunContext& run, const AssetKind& kind, const QString& path, double dSize,
-                Judging judging)
-{
-    const bool sizeRuleHolds = kind.sizeRuleFetches(dSize);
-    const bool overwrite = run.ui.oHow_1->isChecked();
-    return overwrite || sizeRuleHolds ||
-           (judging == Judging::ByBytesAsAsked && run.checkPictures && kind.picturesOnly &&
-            isDamagedPicture(path, dSize));
-}
-
 // Where a card's files come from and where they go.
 class CardNames
 {
@@ -91,6 +79,26 @@ private:
     const RunContext& m_run;
     const QString& m_card;
 };
+
+// Overwrite mode, or the kind's size rule (both are always evaluated), or a missing or empty
+// file beside the one the rule measures (its partner is fetched with it, so the pair is mended
+// only together), or, where asked for, a picture that passes its size rule but is not whole.
+bool fetchesNow(const RunContext& run, const AssetKind& kind, const CardNames& names, double dSize,
+                Judging judging)
+{
+    const bool sizeRuleHolds = kind.sizeRuleFetches(dSize);
+    const bool overwrite = run.ui.oHow_1->isChecked();
+    if (overwrite || sizeRuleHolds)
+        return true;
+    for (const AssetDownload& download : kind.downloads) {
+        for (const char* suffix : download.storeSuffixes) {
+            if (qstrcmp(suffix, kind.probeSuffix) != 0 && sizeOnDisk(names.localPath(suffix)) == 0)
+                return true;
+        }
+    }
+    return judging == Judging::ByBytesAsAsked && run.checkPictures && kind.picturesOnly &&
+           isDamagedPicture(names.localPath(kind.probeSuffix), dSize);
+}
 
 // Why a file was passed over: the server's answer, or the card file on disk.
 enum class Cause
@@ -161,7 +169,7 @@ public:
     {
         if (Status probed = probe(kind); !probed)
             return probed;
-        if (!fetchesNow(m_run, kind, sLocalFile, dSize, Judging::ByBytesAsAsked)) {
+        if (!fetchesNow(m_run, kind, m_names, dSize, Judging::ByBytesAsAsked)) {
             knownWhole(kind, kind.downloads.front());
             return {};
         }
@@ -412,8 +420,8 @@ QList<PredictedFetch> predictedFetches(const RunContext& run, const QString& car
             continue;
         // Pictures are not read here: damaged ones are rare, and are fetched when the run
         // reaches them, so each picture is read once.
-        const QString path = names.localPath(kind.probeSuffix);
-        if (!fetchesNow(run, kind, path, sizeOnDisk(path), Judging::BySize))
+        if (!fetchesNow(run, kind, names, sizeOnDisk(names.localPath(kind.probeSuffix)),
+                        Judging::BySize))
             continue;
         for (const AssetDownload& download : kind.downloads)
             fetches.append(
