@@ -110,12 +110,16 @@ Status mayReplace(const QByteArray& target, mode_t& keptMode)
     if (::lstat(target.constData(), &former) == 0) {
         if (S_ISDIR(former.st_mode))
             return Status::failure(QStringLiteral("a folder has that name"), Reach::ThisItem);
-        // Asked of the system for this user, since the rename would replace a file that only
-        // its folder lets this user change: one of another account, or one its owner made
-        // read-only. An administrator may replace anything.
+        // The rename would replace a file that only its folder lets this user change. A file
+        // without any write permission bit was made read-only to keep it, and stays kept for
+        // every account, root too, as Windows' read-only attribute stops administrators. Any
+        // other file is asked of the system for this user: one of another account is kept,
+        // but an administrator may replace it.
+        const bool readOnly = S_ISREG(former.st_mode) && (former.st_mode & 0222) == 0;
         if (S_ISREG(former.st_mode) &&
-            ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES)
-            return Status::failure(former.st_uid == ::geteuid()
+            (readOnly ||
+             (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES)))
+            return Status::failure(readOnly || former.st_uid == ::geteuid()
                                        ? QStringLiteral("the file is read-only")
                                        : QStringLiteral("this user may not change the file "
                                                         "(another account owns it)"),
@@ -177,10 +181,36 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
     return written;
 }
 
-Status renameReplacing(const QString& from, const QString& to)
+Status moveAsideWhenLarger(const QString& from, const QString& to, qint64 size)
 {
-    if (::rename(encodedPath(from).constData(), encodedPath(to).constData()) != 0)
+    const QByteArray native = encodedPath(from);
+    const int fd =
+        ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0)
         return Status::failure(systemError(errno));
+    const auto failed = [fd](int error) {
+        ::close(fd);
+        return Status::failure(systemError(error));
+    };
+    struct stat opened = {};
+    if (::fstat(fd, &opened) != 0)
+        return failed(errno);
+    if (!S_ISREG(opened.st_mode) || opened.st_size <= size) {
+        ::close(fd);
+        return {};
+    }
+    // Copies that find the file large at the same moment take turns; the ones after the first
+    // find another file at the name, or none, and leave it.
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return failed(errno);
+    }
+    struct stat atName = {};
+    const bool stillThere = ::lstat(native.constData(), &atName) == 0 &&
+                            atName.st_ino == opened.st_ino && atName.st_dev == opened.st_dev;
+    if (stillThere && ::rename(native.constData(), encodedPath(to).constData()) != 0)
+        return failed(errno);
+    ::close(fd); // and with it the lock
     return {};
 }
 
