@@ -8,14 +8,12 @@ Status RunLog::open()
 {
     m_lineOpen = false;
     m_openLine.clear();
-    // Only a file of its own: a link in its place leads to a file the user chose to keep.
+    // Only a file of its own: a link in its place leads to a file the user chose to keep. One
+    // that cannot be moved aside grows on.
     const QString name = QString::fromUtf16(kFileName);
-    if (isRegularFile(name)) {
-        if (const Result<qint64> length = fileLength(name);
-            length && length.value() > kMoveAsideAtBytes)
-            (void)renameReplacing(name, QString::fromUtf16(kOlderFileName)); // else it grows on
-    }
-    return failed(m_file.open(QString::fromUtf16(kFileName), TextFile::Mode::Append));
+    if (isRegularFile(name))
+        (void)moveAsideWhenLarger(name, QString::fromUtf16(kOlderFileName), kMoveAsideAtBytes);
+    return failed(m_file.open(name, TextFile::Mode::Append));
 }
 
 Status RunLog::failed(const Status& status) const

@@ -52,8 +52,10 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes);
 // Whether a regular file has the path itself, not through a link.
 bool isRegularFile(const QString& path);
 
-// Gives the file a new name, replacing a file that has it.
-Status renameReplacing(const QString& from, const QString& to);
+// Gives a regular file that has grown past the size the other name, replacing a file that has
+// it. Only the file measured is moved: two copies of the program doing so at the same moment
+// move it once, never the file the first one starts afresh under the former name.
+Status moveAsideWhenLarger(const QString& from, const QString& to, qint64 size);
 
 // Which part files a visit of a card folder removes.
 enum class PartFiles

@@ -9,7 +9,9 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -254,11 +256,37 @@ Status writeWholeFile(const QString& path, const QByteArray& bytes)
     return written;
 }
 
-Status renameReplacing(const QString& from, const QString& to)
+Status moveAsideWhenLarger(const QString& from, const QString& to, qint64 size)
 {
-    if (!::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING))
+    // The file measured is the file renamed, through its handle: a copy that measured it too
+    // and comes second renames it to the name it already has, never the file started afresh.
+    // A file another copy writes to (it shares no deletion) is left where it is.
+    const HANDLE file =
+        ::CreateFileW(systemPath(from).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
         return Status::failure(lastError());
-    return {};
+    BY_HANDLE_FILE_INFORMATION information = {};
+    Status moved;
+    if (!::GetFileInformationByHandle(file, &information)) {
+        moved = Status::failure(lastError());
+    } else if (!(information.dwFileAttributes &
+                 (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+               ((qint64(information.nFileSizeHigh) << 32) | information.nFileSizeLow) > size) {
+        const std::wstring target = systemPath(to);
+        const std::size_t nameBytes = target.size() * sizeof(wchar_t);
+        std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        rename->ReplaceIfExists = TRUE;
+        rename->RootDirectory = nullptr;
+        rename->FileNameLength = DWORD(nameBytes);
+        std::memcpy(rename->FileName, target.c_str(), nameBytes + sizeof(wchar_t));
+        if (!::SetFileInformationByHandle(file, FileRenameInfo, rename, DWORD(buffer.size())))
+            moved = Status::failure(lastError());
+    }
+    ::CloseHandle(file);
+    return moved;
 }
 
 Qt::CaseSensitivity fileNameCase()
@@ -303,10 +331,16 @@ Result<qintptr> openTextFile(const QString& path, bool append)
     const DWORD attributes = ::GetFileAttributesW(native.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return Result<qintptr>::failure(QStringLiteral("a folder has that name"));
-    const HANDLE file =
-        ::CreateFileW(native.c_str(), append ? FILE_APPEND_DATA : GENERIC_READ,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      append ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Another copy moving the file aside, or a virus scanner, may hold it for a moment.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < kReplaceTries; ++attempt) {
+        file = ::CreateFileW(native.c_str(), append ? FILE_APPEND_DATA : GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             append ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION)
+            break;
+        ::Sleep(kReplacePauseMs);
+    }
     if (file == INVALID_HANDLE_VALUE)
         return Result<qintptr>::failure(lastError());
     // A device or a pipe is never read or written as a text file.
