@@ -27,6 +27,14 @@ void onWindowSystemMessage(QtMsgType type, const QMessageLogContext&, const QStr
 
 } // namespace
 
+void closeOnStopRequests(Form1& window, StopRequests& stops)
+{
+    QObject::connect(&stops, &StopRequests::requested, &window, [&window](const QString& reason) {
+        window.stopRun(reason);          // the reason the run log gives
+        QApplication::closeAllWindows(); // a message box too
+    });
+}
+
 int runProgram(int& argc, char* argv[], const Origins& origins)
 {
     prepareConsole();
@@ -64,6 +72,10 @@ int runProgram(int& argc, char* argv[], const Origins& origins)
     if (commandLine.connections > 0)
         window.setConnections(commandLine.connections);
     window.setCheckPictures(commandLine.checkPictures);
+    StopRequests stops;
+    closeOnStopRequests(window, stops);
     window.show();
-    return application.exec();
+    const int status = application.exec();
+    stops.finished();
+    return status;
 }
