@@ -64,7 +64,8 @@ void tst_UpdateCard::sizeRulesDecideInOnlyMissingMode_data()
 {
     QTest::addColumn<QString>("box");
     QTest::addColumn<QString>("suffix");
-    QTest::addColumn<int>("size"); // -1: missing
+    QTest::addColumn<int>("size");             // -1: missing
+    QTest::addColumn<QString>("soundPartner"); // the kind's other file, present and sound
     QTest::addColumn<bool>("fetched");
     const struct
     {
@@ -72,18 +73,32 @@ void tst_UpdateCard::sizeRulesDecideInOnlyMissingMode_data()
         const char* suffix;
         int size;
         bool fetched;
+        const char* soundPartner = "";
     } edges[] = {
-        {"cbCI", "c.jpg", 11999, true},      {"cbCI", "c.jpg", 12000, false},
-        {"cbTI", "d.bmp", -1, true},         {"cbTI", "d.bmp", 0, true},
-        {"cbTI", "d.bmp", 8000, false},      {"cbTI", "d.bmp", 8001, true},
-        {"cbINF", ".woxinf", 0, true},       {"cbINF", ".woxinf", 8000, false},
-        {"cbINF", ".woxinf", 8001, true},    {"cbCX", ".xml", 0, true},
-        {"cbCX", ".xml", 1, false},          {"cbCP", "_full.png", 10999, true},
+        {"cbCI", "c.jpg", 11999, true},
+        {"cbCI", "c.jpg", 12000, false},
+        {"cbTI", "d.bmp", -1, true, "e.bmp"},
+        {"cbTI", "d.bmp", 0, true, "e.bmp"},
+        {"cbTI", "d.bmp", 8000, false, "e.bmp"},
+        {"cbTI", "d.bmp", 8001, true, "e.bmp"},
+        {"cbINF", ".woxinf", 0, true, ".woxdld"},
+        {"cbINF", ".woxinf", 8000, false, ".woxdld"},
+        {"cbINF", ".woxinf", 8001, true, ".woxdld"},
+        {"cbCX", ".xml", 0, true},
+        {"cbCX", ".xml", 1, false},
+        {"cbCP", "_full.png", 10999, true},
         {"cbCP", "_full.png", 11000, false},
+        // A pair is mended together: a missing or empty partner fetches its kind.
+        {"cbTI", "e.bmp", -1, true, "d.bmp"},
+        {"cbTI", "e.bmp", 0, true, "d.bmp"},
+        {"cbTI", "e.bmp", 1, false, "d.bmp"},
+        {"cbINF", ".woxdld", -1, true, ".woxinf"},
+        {"cbINF", ".woxdld", 0, true, ".woxinf"},
+        {"cbINF", ".woxdld", 1, false, ".woxinf"},
     };
     for (const auto& edge : edges)
         QTest::addRow("%s %d", edge.suffix, edge.size)
-            << edge.box << edge.suffix << edge.size << edge.fetched;
+            << edge.box << edge.suffix << edge.size << edge.soundPartner << edge.fetched;
 }
 
 void tst_UpdateCard::sizeRulesDecideInOnlyMissingMode()
@@ -91,9 +106,12 @@ void tst_UpdateCard::sizeRulesDecideInOnlyMissingMode()
     QFETCH(QString, box);
     QFETCH(QString, suffix);
     QFETCH(int, size);
+    QFETCH(QString, soundPartner);
     QFETCH(bool, fetched);
     if (size >= 0)
         writeBytes(local(suffix), QByteArray(size, 'f'));
+    if (!soundPartner.isEmpty())
+        writeBytes(local(soundPartner), QByteArray(100, 'f'));
 
     for (const bool overwrite : {false, true}) {
         m_server->clearRequests();
@@ -101,6 +119,8 @@ void tst_UpdateCard::sizeRulesDecideInOnlyMissingMode()
         m_driver->runOneCard("a0001");
         QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
         QCOMPARE(!m_server->requests().empty(), overwrite || fetched);
+        if (fetched && !soundPartner.isEmpty())
+            QVERIFY(QFileInfo(local(suffix)).size() > 1); // stored with its partner
         m_driver->pressReset();
     }
 }
@@ -216,10 +236,28 @@ void tst_UpdateCard::onlyWholeAnswersReplaceFiles_data()
     refusedInfo("info file as an error page", ".inf", "\n <!DOCTYPE HTML PUBLIC>",
                 "the answer is an HTML page, not an info file (24 bytes, begins with "
                 "\"\\x0A <!DOCTYPE HTML\")");
+    refusedInfo("info file as an XHTML page", ".inf",
+                "<?xml version=\"1.0\"?>\n<!DOCTYPE html><html></html>",
+                "the answer is an HTML page, not an info file (50 bytes, begins with "
+                "\"<?xml version=\"1\")");
+    refusedInfo("info file as a page after a comment", ".inf", "<!-- 404 --><html>Not found</html>",
+                "the answer is an HTML page, not an info file (34 bytes, begins with "
+                "\"<!-- 404 --><htm\")");
+    refusedInfo("info file as a page in UTF-16", ".inf",
+                QByteArray(reinterpret_cast<const char*>(u"\uFEFF<html>Not found</html>"), 46),
+                "the answer is an HTML page, not an info file (46 bytes, begins with "
+                "\"\\xFF\\xFE<\\x00h\\x00t\\x00m\\x00l\\x00>\\x00N\\x00\")");
+    refusedInfo("info file of white space", ".inf", " \r\n\t", "the answer is only white space");
+    stored("info file beginning with white space", ".inf", "\n  <card name=\"a0001\"/>\n");
     stored("XML", ".xml", "<?xml version=\"1.0\"?><cards><card id=\"a0001\"/></cards>\n");
     refusedInfo("empty XML", ".xml", "", "the answer is empty, not an XML document");
     refusedInfo("XML cut short", ".xml", "<cards><card id=\"a0001\"/>",
                 "the answer is not an XML document (25 bytes, begins with \"<cards><card id=\")");
+    // Refused before any entity is expanded: a few bytes can expand to gigabytes.
+    refusedInfo("XML declaring entities", ".xml",
+                "<!DOCTYPE c [<!ENTITY e \"ee\">]><c>&e;&e;&e;</c>",
+                "the answer declares entities, which no card's info has (47 bytes, begins with "
+                "\"<!DOCTYPE c [<!E\")");
     refusedInfo("XML as an error page", ".xml", "<html><body>Not found</body></html>",
                 "the answer is not an XML document (35 bytes, begins with \"<html><body>Not \")");
 }

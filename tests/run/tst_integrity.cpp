@@ -1,10 +1,12 @@
 // The program as a separate process, killed or held to a file-size limit in the middle of a
-// run: nothing stored half-way, and the run log lags the files by at most the line in hand.
+// run: nothing stored half-way, and the run log lags the files by at most the kind in hand.
 #include "SampleCardServer.h"
 #include "SampleCollection.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
 #include "app/Program.h"
+#include "log/RunLog.h"
+#include "platform/Console.h"
 #include "platform/Files.h"
 
 #include <QApplication>
@@ -14,20 +16,43 @@
 
 #include <csignal>
 #include <cstring>
+#include <set>
 #include <sys/resource.h>
 
 namespace {
 
-// In the child: one overwrite run of every card in the data folder, then the status line.
+// In the child: one overwrite run of every card in the data folder, then the status line. The
+// window hears stop signals as the program's does.
 int runChild(const QString& origin, const QString& data, long fileSizeLimit)
 {
     FileSizeLimit limit(fileSizeLimit > 0 ? fileSizeLimit : RLIM_INFINITY);
     MessageBoxRecorder boxes;
     WindowDriver driver(origin);
+    StopRequests stops;
+    closeOnStopRequests(driver.window(), stops);
     driver.prepare(data, kAssetBoxes, true);
     driver.runUpdate();
     std::printf("%s\n", qPrintable(driver.text("Text2")));
     return 0;
+}
+
+// In the program started with `--program --clicked ORIGIN ARGUMENTS...`: once its window is up, one run
+// of "Card images" in "Only Missing Files" mode on the saved info, then the status line.
+void clickUpdateOnceTheWindowIsUp()
+{
+    auto* poll = new QTimer(QCoreApplication::instance());
+    QObject::connect(poll, &QTimer::timeout, [poll] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* window = qobject_cast<Form1*>(widget);
+            if (!window || !window->isVisible())
+                continue;
+            poll->stop();
+            window->runUpdate({{true, false, false, false, false}, {}, false});
+            std::printf("%s\n", qPrintable(window->statusText()));
+            window->close();
+        }
+    });
+    poll->start(50);
 }
 
 } // namespace
@@ -37,12 +62,14 @@ class tst_Integrity : public QObject
     Q_OBJECT
 
 private slots:
-    void killedRunLosesAtMostTheLineInHand();
+    void killedRunLosesAtMostTheKindInHand();
     void fileSizeLimitStopsTheRunCleanly();
     void aConsoleRunEndsWithItsOwnStatus_data();
     void aConsoleRunEndsWithItsOwnStatus();
     void noDisplayIsSaidInPlainWords();
     void twoCopiesInOneWorkingFolderWriteWholeLogLines();
+    void theWindowTakesItsOptions_data();
+    void theWindowTakesItsOptions();
 
 private:
     QProcess* startChild(const QString& origin, const QString& data, long fileSizeLimit = 0)
@@ -83,7 +110,7 @@ private:
     }
 };
 
-void tst_Integrity::killedRunLosesAtMostTheLineInHand()
+void tst_Integrity::killedRunLosesAtMostTheKindInHand()
 {
     WorkFolder work;
     const QString data = work.file("Data");
@@ -96,18 +123,34 @@ void tst_Integrity::killedRunLosesAtMostTheLineInHand()
     QVERIFY(child->waitForFinished());
 
     // Every file there is holds the server's whole answer.
-    int stored = 0;
+    QSet<QString> stored;
     for (const QString& file : filesBelow(data)) {
         if (file.contains("kx-part") || file == ".kx-update.lock")
             continue; // gone, or taken over, at the next run
         const QString name = QFileInfo(file).fileName();
         QCOMPARE(readBytes(data + "/" + file), servedBytes(name));
-        stored += !name.endsWith(".woxdld");
+        if (!name.endsWith(".woxdld")) // its line is written with its partner's
+            stored << name;
     }
-    const QByteArray log = readBytes(work.file("KX-GET-CardDataUpdates.txt"));
-    const int logged = int(log.count(" New size ") - log.count(".woxdld New size "));
-    QVERIFY2(stored - logged >= 0 && stored - logged <= 1,
-             qPrintable(QString("%1 stored, %2 logged").arg(stored).arg(logged)));
+    // A kind's files are stored together and logged once both are: every logged file is
+    // stored, and the files stored but not logged are those of the one kind in hand.
+    static const QRegularExpression loggedFile(
+        "^Download File: .*(?:/|cardids=)([^/&=]+?)(&xmlonly=1)? New size \\d+$");
+    QSet<QString> logged;
+    for (const QString& line : logLines()) {
+        const QRegularExpressionMatch match = loggedFile.match(line);
+        if (match.hasMatch() && !match.captured(1).endsWith("woxdld"))
+            logged << match.captured(1) + (match.capturedLength(2) ? ".xml" : "");
+    }
+    QVERIFY(logged.size() > 0);
+    QVERIFY(stored.contains(logged));
+    const auto kindOf = [](const QString& name) {
+        return name.left(5) + (name.endsWith(".bmp") ? QString("bmp") : name.mid(5));
+    };
+    QSet<QString> kindsInHand;
+    for (const QString& name : stored - logged)
+        kindsInHand << kindOf(name);
+    QVERIFY2(kindsInHand.size() <= 1, qPrintable(QStringList(kindsInHand.values()).join(' ')));
 
     // The next run takes the killed copy's lock over and clears what its stores left.
     writeBytes(data + "/d0100/.d0100c.jpg.99999.kx-part", "half");
@@ -141,21 +184,26 @@ void tst_Integrity::fileSizeLimitStopsTheRunCleanly()
 
 void tst_Integrity::aConsoleRunEndsWithItsOwnStatus_data()
 {
-    QTest::addColumn<QString>("streams"); // "": a file; "gone": a reader that goes away; "full"
-    QTest::addColumn<int>("signal");      // sent once the run is under way
-    QTest::addColumn<bool>("atOnce");     // the signal comes before the program's first step
-    QTest::addColumn<QString>("reason");  // why it stopped; empty: it went through
+    // "": --run writing to files; "gone": to a reader that goes away; "full": to a full disk;
+    // "window": the window, as started from a terminal.
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("signal");     // sent once the run is under way
+    QTest::addColumn<bool>("atOnce");    // the signal comes before the program's first step
+    QTest::addColumn<QString>("reason"); // why it stopped; empty: it went through
     QTest::newRow("SIGTERM") << "" << int(SIGTERM) << false << "stopped by SIGTERM";
     QTest::newRow("SIGHUP") << "" << int(SIGHUP) << false
                             << "stopped: the terminal was closed (SIGHUP)";
     QTest::newRow("SIGTERM at once") << "" << int(SIGTERM) << true << "stopped by SIGTERM";
     QTest::newRow("reader gone (| head)") << "gone" << 0 << false << "";
     QTest::newRow("streams to a full disk") << "full" << 0 << false << "";
+    QTest::newRow("window, SIGINT")
+        << "window" << int(SIGINT) << false << "stopped by Ctrl+C (SIGINT)";
+    QTest::newRow("window, SIGTERM before a run") << "window" << int(SIGTERM) << true << "";
 }
 
 void tst_Integrity::aConsoleRunEndsWithItsOwnStatus()
 {
-    QFETCH(QString, streams);
+    QFETCH(QString, how);
     QFETCH(int, signal);
     QFETCH(bool, atOnce);
     QFETCH(QString, reason);
@@ -166,7 +214,14 @@ void tst_Integrity::aConsoleRunEndsWithItsOwnStatus()
     const QString self = QCoreApplication::applicationFilePath();
     const QStringList arguments = programArguments(server, {"--run", "--get", "all"});
     QProcess child;
-    if (streams == "gone") {
+    if (how == "window") {
+        // Before a run: the program's own window; during one: a window driven by the test.
+        startProgram(
+            child, self,
+            atOnce ? programArguments(server, {})
+                   : QStringList{"--child", QString::fromStdString(server.origin()), data, "0"},
+            atOnce ? signal : 0);
+    } else if (how == "gone") {
         startProgram(child, "bash",
                      QStringList{"-c",
                                  "\"$0\" \"$@\" 2>&1 | head -c 10 >/dev/null; "
@@ -174,7 +229,7 @@ void tst_Integrity::aConsoleRunEndsWithItsOwnStatus()
                                  self} +
                          arguments);
     } else {
-        if (streams == "full") {
+        if (how == "full") {
             child.setStandardOutputFile("/dev/full");
             child.setStandardErrorFile("/dev/full");
         }
@@ -188,10 +243,20 @@ void tst_Integrity::aConsoleRunEndsWithItsOwnStatus()
         ::kill(pid_t(child.processId()), signal);
     QVERIFY(child.waitForFinished(60000));
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), reason.isEmpty() ? 0 : 130);
-    if (!reason.isEmpty())
-        QVERIFY(QString::fromLocal8Bit(child.readAllStandardError())
-                    .endsWith("kx-card-updater: Update stopped: " + reason + "\n"));
+    if (how == "window") {
+        QCOMPARE(child.exitCode(), 0);
+        if (atOnce) { // the window closed before anything was asked
+            QVERIFY(server.requests().empty());
+            return;
+        }
+        QCOMPARE(QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed(),
+                 "Update stopped: " + reason);
+    } else {
+        QCOMPARE(child.exitCode(), reason.isEmpty() ? 0 : 130);
+        if (!reason.isEmpty())
+            QVERIFY(QString::fromLocal8Bit(child.readAllStandardError())
+                        .endsWith("kx-card-updater: Update stopped: " + reason + "\n"));
+    }
 
     // Whole files, no part file, the lock let go, the log block closed: with the reason, or
     // with the footer of a run that went through.
@@ -224,9 +289,12 @@ void tst_Integrity::noDisplayIsSaidInPlainWords()
 
 void tst_Integrity::twoCopiesInOneWorkingFolderWriteWholeLogLines()
 {
-    // Each on a data folder of its own, so that each holds its own lock, appending to one log.
+    // Each on a data folder of its own, so that each holds its own lock, appending to one log
+    // that has grown large enough to be moved aside as they start.
     WorkFolder work;
     SampleCardServer server;
+    const QByteArray largeLog(RunLog::kMoveAsideAtBytes + 1, '-');
+    writeBytes("KX-GET-CardDataUpdates.txt", largeLog);
     std::vector<QProcess*> children; // the test's own
     for (const char* folder : {"One", "Two"}) {
         const QString data = work.file(folder);
@@ -242,16 +310,66 @@ void tst_Integrity::twoCopiesInOneWorkingFolderWriteWholeLogLines()
         "^(|#{47}|Started on: .{19}|Finished on: .{19}|Start : .{19} to Finish : .{19}|"
         "Total Bytes Downloaded = \\d+|[a-d]\\d{4}|/[^ ]+ size \\d+|"
         "Download File: http://[^ ]+ New size \\d+)$");
+    // Moved aside once: neither copy moves the log the other one started afresh.
+    QVERIFY(readBytes("KX-GET-CardDataUpdates.old.txt") == largeLog);
     const QStringList lines = logLines();
     QCOMPARE(lines.filter("Download File: ").size(), 2 * 60 * 7);
     for (const QString& line : lines)
         QVERIFY2(wholeLine.match(line).hasMatch(), qPrintable(line));
 }
 
+void tst_Integrity::theWindowTakesItsOptions_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("picturesOnDisk"); // whole but one; else all missing
+    QTest::addColumn<int>("fetched");
+    QTest::addColumn<bool>("oneConnection");
+    QTest::newRow("as it starts") << QStringList() << true << 0 << false;
+    QTest::newRow("--check-pictures") << QStringList{"--check-pictures"} << true << 1 << false;
+    QTest::newRow("as it starts, all missing") << QStringList() << false << 20 << false;
+    QTest::newRow("--connections 1") << QStringList{"--connections", "1"} << false << 20 << true;
+}
+
+void tst_Integrity::theWindowTakesItsOptions()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, picturesOnDisk);
+    QFETCH(int, fetched);
+    QFETCH(bool, oneConnection);
+    WorkFolder work;
+    const QString data = collection(work, 20);
+    for (int card = 0; card < 20 && picturesOnDisk; ++card) {
+        const QString name = QString::fromStdString(sample::cardName(card)) + "c.jpg";
+        const QByteArray picture = servedBytes(name);
+        writeBytes(data + "/" + name.left(5) + "/" + name, card ? picture : picture.chopped(2));
+    }
+    SampleCardServer server;
+    server.setDelay(std::chrono::milliseconds(20)); // many in flight where many may be
+    QProcess child;
+    startProgram(child, QCoreApplication::applicationFilePath(),
+                 QStringList{"--program", "--clicked", QString::fromStdString(server.origin())} +
+                     options);
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed(), QString("DONE !"));
+    std::set<int> connections;
+    for (const SampleCardServer::Request& request : server.requests())
+        connections.insert(request.remotePort);
+    QCOMPARE(int(server.requests().size()), fetched);
+    if (fetched > 1)
+        QCOMPARE(connections.size() == 1, oneConnection);
+}
+
 int main(int argc, char* argv[])
 {
     // The program itself, talking to the given server: `--program ORIGIN ARGUMENTS...`.
     if (argc >= 3 && std::strcmp(argv[1], "--program") == 0) {
+        if (argc >= 4 && std::strcmp(argv[2], "--clicked") == 0) {
+            qAddPreRoutine(&clickUpdateOnceTheWindowIsUp);
+            const QString origin = QString::fromLocal8Bit(argv[3]);
+            argv[3] = argv[0];
+            int programArgc = argc - 3;
+            return runProgram(programArgc, argv + 3, {origin, origin});
+        }
         const QString origin = QString::fromLocal8Bit(argv[2]);
         argv[2] = argv[0];
         int programArgc = argc - 2;
