@@ -36,8 +36,9 @@ int runChild(const QString& origin, const QString& data, long fileSizeLimit)
     return 0;
 }
 
-// In the program started with `--program --clicked ORIGIN ARGUMENTS...`: once its window is up, one run
-// of "Card images" in "Only Missing Files" mode on the saved info, then the status line.
+// In the program started with `--program --clicked ORIGIN ARGUMENTS...`: once its window is
+// up, one run of "Card images" in "Only Missing Files" mode on the saved info, then the status
+// line.
 void clickUpdateOnceTheWindowIsUp()
 {
     auto* poll = new QTimer(QCoreApplication::instance());
