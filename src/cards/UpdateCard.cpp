@@ -100,10 +100,12 @@ bool fetchesNow(const RunContext& run, const AssetKind& kind, const CardNames& n
            isDamagedPicture(names.localPath(kind.probeSuffix), dSize);
 }
 
-// Why a file was passed over: the server's answer, or the card file on disk.
+// Why a file was passed over: the server's answer, one too large among them, or the card file
+// on disk.
 enum class Cause
 {
     Server,
+    TooLarge,
     Disk
 };
 
@@ -137,6 +139,12 @@ QString seriesReason(const FormState::FileCounts::Series& series, const QString&
             ? QString()
             : QStringLiteral(", nor did the server answer with a file it has whole (%1)")
                   .arg(probeFailure);
+    if (series.fromDisk == 0 && series.tooLarge == series.fromServers)
+        return QStringLiteral("%1 files in a row were larger than the program takes for a card "
+                              "file (the last: %2)%3: the server sends other files than card "
+                              "files, or card files have grown larger than this version takes")
+            .arg(series.total())
+            .arg(series.lastServerReason, probe);
     if (series.fromDisk == 0)
         return QStringLiteral("%1 files in a row were not on the server or were not whole "
                               "pictures (the last: %2)%3: is the server address right?")
@@ -185,7 +193,8 @@ public:
                 return fetchFailed(kind, url, body);
             const QString fault = body ? kind.answerFault(body.value()) : body.error();
             if (!fault.isEmpty())
-                return passOver(kind, download, fault);
+                return passOver(kind, download, fault,
+                                body.reach() == Reach::TooLarge ? Cause::TooLarge : Cause::Server);
             bodies.push_back(std::move(body).value());
         }
         return store(kind, bodies);
@@ -208,7 +217,7 @@ private:
     // service's 403 is a refusal of the key code.
     static bool passesOver(const AssetKind& kind, Reach reach)
     {
-        return reach == Reach::ThisItem ||
+        return reach == Reach::ThisItem || reach == Reach::TooLarge ||
                (reach == Reach::Forbidden && kind.source == AssetSource::AssetServer);
     }
 
@@ -223,13 +232,14 @@ private:
     }
 
     // The server's answer for one download cannot be stored: nothing of the kind is.
-    Status passOver(const AssetKind& kind, std::size_t failed, const QString& reason)
+    Status passOver(const AssetKind& kind, std::size_t failed, const QString& reason, Cause cause)
     {
         std::vector<KindFile> files = filesOf(kind);
         const QString failedName = fileName(kind.downloads[failed].storeSuffixes.front());
         for (KindFile& file : files) {
             file.forItsPartner = file.download != failed;
             file.notUpdatedReason = file.forItsPartner ? storedTogether(failedName) : reason;
+            file.cause = cause;
         }
         if (Status logged = m_run.log.writeDownloadLine(m_names.url(kind, files.front().suffix));
             !logged)
@@ -313,6 +323,7 @@ private:
                     series.lastDiskReason = file.notUpdatedReason;
             } else {
                 ++series.fromServers;
+                series.tooLarge += file.cause == Cause::TooLarge;
                 series.sources[std::size_t(kind.source)] = true;
                 if (!file.forItsPartner)
                     series.lastServerReason = file.notUpdatedReason;

@@ -504,7 +504,7 @@ Fetcher::TryFailure Fetcher::failureOf(const Transfer& transfer, int resultCode,
     // Too large for a card file: that file is not what it should be, the next one may be.
     if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         return {QStringLiteral("the answer is larger than %1 bytes").arg(m_maxBodySize), false,
-                Reach::ThisItem};
+                Reach::TooLarge};
     if (code != CURLE_OK)
         return describe(transfer, code);
     if (status == 200)

@@ -11,8 +11,9 @@ enum class Reach
     Everything, // what follows would most likely fail the same way: stop
     ThisItem,   // only the one thing asked for (a file the server lacks, one the user protects)
     Refused,    // the server refuses this client, so it will refuse every later request too
-    Forbidden   // the server will not give this item (403): a file store says so of a file it
+    Forbidden,  // the server will not give this item (403): a file store says so of a file it
                 // lacks, a service with credentials of a client it does not know
+    TooLarge    // only this item, which is larger than the program takes
 };
 
 // A value or the plain-words reason why there is none. Failures travel as values so that a

@@ -32,6 +32,7 @@ struct FormState
         struct Series
         {
             int fromServers = 0;
+            int tooLarge = 0; // of those from servers
             int fromDisk = 0;
             QString lastServerReason;
             QString lastDiskReason;

@@ -171,12 +171,12 @@ void tst_Http::onlyWholeAnswersOfStatus200Succeed()
     const auto answered = [&](const char* what) {
         return failure.contains(what);
     };
-    const Reach reach =
-        answered(" 404 ") || answered(" 410 ") || answered(" 451 ") || answered("larger")
-            ? Reach::ThisItem
-        : answered(" 403 ") ? Reach::Forbidden
-        : answered(" 401 ") ? Reach::Refused
-                            : Reach::Everything;
+    const Reach reach = answered(" 404 ") || answered(" 410 ") || answered(" 451 ")
+                            ? Reach::ThisItem
+                        : answered("larger") ? Reach::TooLarge
+                        : answered(" 403 ")  ? Reach::Forbidden
+                        : answered(" 401 ")  ? Reach::Refused
+                                             : Reach::Everything;
     QCOMPARE(int(fetched.reach()), int(reach));
     if (fetched && raw.isEmpty())
         QCOMPARE(fetched.value(), toBytes(body));

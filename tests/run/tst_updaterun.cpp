@@ -5,6 +5,7 @@
 #include "app/UnattendedRun.h"
 #include "log/RunLog.h"
 #include "platform/Files.h"
+#include "platform/Http.h"
 #include "run/RunProgress.h"
 
 #include <QDir>
@@ -406,8 +407,9 @@ void tst_UpdateRun::fetchingAheadChangesNothingButTheTime()
 
 void tst_UpdateRun::aSeriesOfPassedOverFilesStopsOnlyABrokenServer_data()
 {
-    // One card picture a card: m not on the server, f forbidden by it, s served, w whole on
-    // disk, r read-only on disk, p in a card folder this user may not change.
+    // One card picture a card: m not on the server, f forbidden by it, L larger than the program
+    // takes, s served, w whole on disk, r read-only on disk, p in a card folder this user may not
+    // change.
     QTest::addColumn<QString>("cards");
     QTest::addColumn<int>("everyAnswer"); // 0: as the cards say
     QTest::addColumn<QString>("stop");    // empty: the run goes through
@@ -428,6 +430,11 @@ void tst_UpdateRun::aSeriesOfPassedOverFilesStopsOnlyABrokenServer_data()
     QTest::newRow("a server that refuses everything")
         << "w" + m24 + "mmmmmm" << 403
         << lacking.arg(25).arg("403 Forbidden", probe.arg("403 Forbidden"));
+    QTest::newRow("files too large")
+        << QString(25, u'L') + "s" << 0
+        << "25 files in a row were larger than the program takes for a card file (the last: the "
+           "answer is larger than 100000 bytes): the server sends other files than card files, or "
+           "card files have grown larger than this version takes";
     QTest::newRow("protected and missing files")
         << "rrrrrrpppppp" + QString(13, u'm') << 0
         << "25 files in a row could not be brought up to date (13 were not on the server or were "
@@ -462,17 +469,20 @@ void tst_UpdateRun::aSeriesOfPassedOverFilesStopsOnlyABrokenServer()
         const auto card = std::stoul(target.substr(std::string("/free/sets/a").size(), 4));
         const QChar kind = card < std::size_t(cards.size()) ? cards[qsizetype(card)] : u's';
         const int status = everyAnswer ? everyAnswer : kind == 'm' ? 404 : kind == 'f' ? 403 : 0;
+        if (kind == 'L')
+            return std::optional(Answer{200, std::string(100001, 'L')});
         return status ? std::optional(Answer{status, "no"}) : std::nullopt;
     });
     startDriver(1); // nothing asked ahead of the run
+    m_driver->fetcher().setMaxBodySize(100000);
     m_driver->prepare(data(), {"cbCI"});
     m_driver->runUpdate();
     for (qsizetype card = 0; card < cards.size(); ++card)
         QFile::setPermissions(data() + "/" + name(card),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-    const qsizetype passedOver =
-        cards.count('m') + cards.count('f') + cards.count('r') + cards.count('p');
+    const qsizetype passedOver = cards.count('m') + cards.count('f') + cards.count('L') +
+                                 cards.count('r') + cards.count('p');
     stop.replace("ORIGIN", QString::fromStdString(m_server->origin()));
     QCOMPARE(m_driver->text("Text2"),
              !stop.isEmpty() ? "Update stopped: " + stop
