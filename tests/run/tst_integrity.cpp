@@ -118,6 +118,11 @@ void tst_Integrity::killedRunLosesAtMostTheKindInHand()
     for (int card = 0; card < 400; ++card)
         QDir().mkpath(data + "/" + QString::fromStdString(sample::cardName(card)));
     SampleCardServer server;
+    // The last card's picture never comes before the kill, however fast the run is.
+    const std::string last = sample::cardName(399);
+    server.setAnswer(
+        "/free/sets/" + last + "/illustrations/" + last + "c.jpg",
+        {200, "late", SampleCardServer::Answer::Fault::Stall, 0, std::chrono::seconds(50)});
     QProcess* child = startChild(QString::fromStdString(server.origin()), data);
     QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() > 300, 60000);
     child->kill();
@@ -212,6 +217,13 @@ void tst_Integrity::aConsoleRunEndsWithItsOwnStatus()
     const QString data = collection(work, 200);
     SampleCardServer server;
     server.setDelay(std::chrono::milliseconds(5)); // long enough to be read and stopped
+    if (signal && !atOnce) {
+        // The last card's picture comes only after the signal, however fast the run is.
+        const std::string last = sample::cardName(199);
+        server.setAnswer(
+            "/free/sets/" + last + "/illustrations/" + last + "c.jpg",
+            {200, "late", SampleCardServer::Answer::Fault::Stall, 0, std::chrono::seconds(50)});
+    }
     const QString self = QCoreApplication::applicationFilePath();
     const QStringList arguments = programArguments(server, {"--run", "--get", "all"});
     QProcess child;
