@@ -6,7 +6,7 @@
 #include "platform/Text.h"
 
 #include <QEventLoop>
-#include <QNetworkProxyFactory>
+#include <QProcessEnvironment>
 #include <QScopedValueRollback>
 #include <QUrl>
 
@@ -121,6 +121,10 @@ struct Fetcher::Transfer
     long retryAfterSeconds = -1;
     bool tooLarge = false;
     char error[CURL_ERROR_SIZE] = {};
+    // Where the try ended: the address asked last (after redirects), and the proxy's answer to
+    // a tunnel to it.
+    QString lastAddress;
+    long proxyStatus = 0;
 
     void noteArrival(qint64 length)
     {
@@ -380,27 +384,49 @@ void Fetcher::resumeHeldBack()
     }
 }
 
-QString Fetcher::proxyFor(const QString& url)
+ProxySetting Fetcher::proxyFor(const QString& url) const
 {
     const QUrl address(url);
     const QString origin =
         address.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment).toString();
     auto known = m_proxies.constFind(origin);
-    if (known == m_proxies.cend()) {
-        QString proxy;
-        const QList<QNetworkProxy> proxies =
-            QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(address));
-        if (!proxies.isEmpty() && (proxies.first().type() == QNetworkProxy::HttpProxy ||
-                                   proxies.first().type() == QNetworkProxy::Socks5Proxy)) {
-            const QNetworkProxy& chosen = proxies.first();
-            proxy = QStringLiteral("%1://%2:%3")
-                        .arg(chosen.type() == QNetworkProxy::HttpProxy ? "http" : "socks5h",
-                             chosen.hostName())
-                        .arg(chosen.port());
-        }
-        known = m_proxies.insert(origin, proxy);
-    }
+    if (known == m_proxies.cend())
+        known = m_proxies.insert(origin, systemProxyFor(address));
     return *known;
+}
+
+QString Fetcher::proxyUrlFor(const QString& url) const
+{
+    const ProxySetting setting = proxyFor(url);
+    return setting.readByLibcurl
+               ? proxyFromEnvironment(QUrl(url), QProcessEnvironment::systemEnvironment())
+               : QString::fromUtf8(setting.url);
+}
+
+Fetcher::TryFailure Fetcher::proxyFailure(const Transfer& transfer, int resultCode,
+                                          long status) const
+{
+    const QString proxyUrl =
+        proxyUrlFor(transfer.lastAddress.isEmpty() ? transfer.url : transfer.lastAddress);
+    if (proxyUrl.isEmpty())
+        return {};
+    const QString proxy = shownProxy(proxyUrl);
+    const auto code = CURLcode(resultCode);
+    if (status == 407 || transfer.proxyStatus == 407) {
+        const QString answer = QStringLiteral("407 ") + transfer.reasonPhrase;
+        return {QUrl(proxyUrl).userName().isEmpty()
+                    ? QStringLiteral("the proxy %1 asks for a user name and password (%2): give "
+                                     "them in the proxy setting")
+                          .arg(proxy, answer.trimmed())
+                    : QStringLiteral("the proxy %1 refused the user name and password it was "
+                                     "given (%2)")
+                          .arg(proxy, answer.trimmed())};
+    }
+    if (code == CURLE_COULDNT_CONNECT)
+        return {QStringLiteral("could not connect to the proxy %1").arg(proxy), true};
+    if (code == CURLE_COULDNT_RESOLVE_PROXY)
+        return {QStringLiteral("the proxy's name could not be found (%1)").arg(proxy)};
+    return {};
 }
 
 Fetcher::Id Fetcher::start(const QString& url)
@@ -458,7 +484,15 @@ void Fetcher::begin(Transfer& transfer)
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(m_transferTimeout.count()));
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(m_transferTimeout.count()));
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_maxBodySize));
-    curl_easy_setopt(easy, CURLOPT_PROXY, proxyFor(transfer.url).toUtf8().constData());
+    if (const ProxySetting proxy = proxyFor(transfer.url); !proxy.readByLibcurl) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, proxy.url.constData()); // "" for none
+        if (proxy.systemSignIn) { // the Windows sign-in of the user, through SSPI
+            curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_NEGOTIATE | CURLAUTH_NTLM);
+            curl_easy_setopt(easy, CURLOPT_PROXYUSERPWD, ":");
+        } else if (proxy.url.contains('@')) {
+            curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+        }
+    }
     curl_multi_add_handle(m_multi, easy);
     // Sent now rather than at the next turn of the event loop: one request at a time feels
     // every round trip. What finishes meanwhile is reported from the event loop, never from
@@ -475,13 +509,18 @@ Fetcher::TryFailure Fetcher::describe(const Transfer& transfer, int resultCode) 
         return {stallReason(transfer.stalledBy ? *transfer.stalledBy : stallRules().front()), true};
     const QString message = transfer.error[0] ? QString::fromLocal8Bit(transfer.error)
                                               : QString::fromLatin1(curl_easy_strerror(code));
+    // After a redirect, the address that failed is named: it is not the one the caller asked.
+    const QString at = code != CURLE_TOO_MANY_REDIRECTS && !transfer.lastAddress.isEmpty() &&
+                               transfer.lastAddress != QString::fromUtf8(wireUrl(transfer.url))
+                           ? QStringLiteral(" (at %1)").arg(transfer.lastAddress)
+                           : QString();
     for (const PlainReason& row : kPlainReasons) {
         if (row.code != code ||
             (row.messageHolds && !message.contains(QLatin1String(row.messageHolds))))
             continue;
-        return {row.reason ? QString::fromLatin1(row.reason) : message, row.transient};
+        return {(row.reason ? QString::fromLatin1(row.reason) : message) + at, row.transient};
     }
-    return {message};
+    return {message + at};
 }
 
 void Fetcher::release(Transfer& transfer)
@@ -496,6 +535,8 @@ void Fetcher::release(Transfer& transfer)
 Fetcher::TryFailure Fetcher::failureOf(const Transfer& transfer, int resultCode, long status) const
 {
     const auto code = CURLcode(resultCode);
+    if (TryFailure proxy = proxyFailure(transfer, resultCode, status); !proxy.reason.isEmpty())
+        return proxy;
     if (!transfer.framingFault.isEmpty())
         return {transfer.framingFault};
     // An error answer says what it is by its status, whatever its body (too large, cut short).
@@ -512,7 +553,7 @@ Fetcher::TryFailure Fetcher::failureOf(const Transfer& transfer, int resultCode,
     return failureOfStatus(transfer, status);
 }
 
-Fetcher::TryFailure Fetcher::failureOfStatus(const Transfer& transfer, long status)
+Fetcher::TryFailure Fetcher::failureOfStatus(const Transfer& transfer, long status) const
 {
     QString reason = QStringLiteral("the server answered %1").arg(status);
     if (!transfer.reasonPhrase.isEmpty())
@@ -549,6 +590,10 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
 {
     long status = 0;
     curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_CONNECTCODE, &transfer.proxyStatus);
+    const char* lastAddress = nullptr;
+    curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &lastAddress);
+    transfer.lastAddress = lastAddress ? QString::fromUtf8(lastAddress) : QString();
     release(transfer);
     const TryFailure failure = failureOf(transfer, resultCode, status);
     if (failure.reason.isEmpty()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Proxy.h"
 #include "platform/Result.h"
 
 #include <QByteArray>
@@ -121,20 +122,25 @@ private:
     };
     TryFailure describe(const Transfer& transfer, int code) const;
     TryFailure failureOf(const Transfer& transfer, int code, long status) const;
-    static TryFailure failureOfStatus(const Transfer& transfer, long status);
+    TryFailure failureOfStatus(const Transfer& transfer, long status) const;
     // Schedules another try, unless the tries are used up.
     bool tryAgainLater(Transfer& transfer, const QString& failure);
     // Ends the transfer's current try, if under way.
     void release(Transfer& transfer);
     void settle(Transfer& transfer, Result<QByteArray> result);
-    QString proxyFor(const QString& url);
+    // The system's proxy for the address, asked once per origin.
+    ProxySetting proxyFor(const QString& url) const;
+    // The proxy a request to the address goes through, with its credentials; empty for none.
+    QString proxyUrlFor(const QString& url) const;
+    // A proxy's refusal or absence, where a proxy stands between; empty otherwise.
+    TryFailure proxyFailure(const Transfer& transfer, int code, long status) const;
 
     void* m_multi = nullptr;
     QTimer m_timer;
     QTimer m_showHeldTimer;
     std::unordered_map<qintptr, std::unique_ptr<Watch>> m_watches;
     std::unordered_map<Id, std::unique_ptr<Transfer>> m_transfers;
-    QHash<QString, QString> m_proxies;
+    mutable QHash<QString, ProxySetting> m_proxies;
     Id m_nextId = 1;
     qint64 m_bytesHeld = 0;
     Id m_awaited = 0; // the fetch take() waits for

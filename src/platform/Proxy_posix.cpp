@@ -1,0 +1,6 @@
+#include "platform/Proxy.h"
+
+ProxySetting systemProxyFor(const QUrl& /*address*/)
+{
+    return {true, {}, false};
+}
