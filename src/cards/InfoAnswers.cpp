@@ -90,16 +90,23 @@ QString infAnswerFault(const QByteArray& bytes)
 {
     if (bytes.isEmpty())
         return QStringLiteral("the answer is empty");
-    // Error pages begin with their document type or their root element, after white space, an
-    // XML declaration or comments at most, in whatever encoding the server writes its pages.
     if (bytes.trimmed().isEmpty())
         return QStringLiteral("the answer is only white space");
+    if (isWebPage(bytes))
+        return QStringLiteral("the answer is an HTML page, not an info file (%1)")
+            .arg(shown(bytes));
+    return {};
+}
+
+// Web pages begin with their document type or their root element, after white space, an XML
+// declaration or comments at most, in whatever encoding the server writes them.
+bool isWebPage(const QByteArray& bytes)
+{
     const QString text = startAsText(bytes);
     const QStringView start = pastProlog(text);
     for (const QStringView html : {u"<!doctype html", u"<html", u"<head", u"<body"}) {
         if (start.startsWith(html, Qt::CaseInsensitive))
-            return QStringLiteral("the answer is an HTML page, not an info file (%1)")
-                .arg(shown(bytes));
+            return true;
     }
-    return {};
+    return false;
 }

@@ -13,3 +13,7 @@ QString xmlAnswerFault(const QByteArray& bytes);
 // The asset server's ".inf" answer: not empty, and not an HTML page (what web servers answer
 // in place of a file they do not have).
 QString infAnswerFault(const QByteArray& bytes);
+
+// Whether the bytes are a web page (an HTML or XHTML document), as error pages and the sign-in
+// pages of captive portals are.
+bool isWebPage(const QByteArray& bytes);

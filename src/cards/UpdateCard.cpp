@@ -2,6 +2,7 @@
 
 #include "cards/AssetKinds.h"
 #include "cards/FetchAhead.h"
+#include "cards/InfoAnswers.h"
 #include "cards/WholePicture.h"
 #include "log/RunLog.h"
 #include "platform/CheckValue.h"
@@ -100,12 +101,13 @@ bool fetchesNow(const RunContext& run, const AssetKind& kind, const CardNames& n
            isDamagedPicture(names.localPath(kind.probeSuffix), dSize);
 }
 
-// Why a file was passed over: the server's answer, one too large among them, or the card file
-// on disk.
+// Why a file was passed over: the server's answer (one too large, or a web page, among them),
+// or the card file on disk.
 enum class Cause
 {
     Server,
     TooLarge,
+    WebPage,
     Disk
 };
 
@@ -143,6 +145,13 @@ QString seriesReason(const FormState::FileCounts::Series& series, const QString&
         return QStringLiteral("%1 files in a row were larger than the program takes for a card "
                               "file (the last: %2)%3: the server sends other files than card "
                               "files, or card files have grown larger than this version takes")
+            .arg(series.total())
+            .arg(series.lastServerReason, probe);
+    if (series.fromDisk == 0 && series.webPages == series.fromServers)
+        return QStringLiteral("%1 files in a row were web pages, not card files (the last: %2)%3: "
+                              "is the server address right, or does this network want a sign-in "
+                              "on a web page first (a captive portal, as in hotels, trains and "
+                              "some offices)?")
             .arg(series.total())
             .arg(series.lastServerReason, probe);
     if (series.fromDisk == 0)
@@ -194,7 +203,9 @@ public:
             const QString fault = body ? kind.answerFault(body.value()) : body.error();
             if (!fault.isEmpty())
                 return passOver(kind, download, fault,
-                                body.reach() == Reach::TooLarge ? Cause::TooLarge : Cause::Server);
+                                body.reach() == Reach::TooLarge   ? Cause::TooLarge
+                                : body && isWebPage(body.value()) ? Cause::WebPage
+                                                                  : Cause::Server);
             bodies.push_back(std::move(body).value());
         }
         return store(kind, bodies);
@@ -324,6 +335,7 @@ private:
             } else {
                 ++series.fromServers;
                 series.tooLarge += file.cause == Cause::TooLarge;
+                series.webPages += file.cause == Cause::WebPage;
                 series.sources[std::size_t(kind.source)] = true;
                 if (!file.forItsPartner)
                     series.lastServerReason = file.notUpdatedReason;

@@ -33,6 +33,7 @@ struct FormState
         {
             int fromServers = 0;
             int tooLarge = 0; // of those from servers
+            int webPages = 0; // of those from servers
             int fromDisk = 0;
             QString lastServerReason;
             QString lastDiskReason;
