@@ -408,8 +408,8 @@ void tst_UpdateRun::fetchingAheadChangesNothingButTheTime()
 void tst_UpdateRun::aSeriesOfPassedOverFilesStopsOnlyABrokenServer_data()
 {
     // One card picture a card: m not on the server, f forbidden by it, L larger than the program
-    // takes, s served, w whole on disk, r read-only on disk, p in a card folder this user may not
-    // change.
+    // takes, H a captive portal's page, s served, w whole on disk, r read-only on disk, p in a
+    // card folder this user may not change.
     QTest::addColumn<QString>("cards");
     QTest::addColumn<int>("everyAnswer"); // 0: as the cards say
     QTest::addColumn<QString>("stop");    // empty: the run goes through
@@ -435,6 +435,12 @@ void tst_UpdateRun::aSeriesOfPassedOverFilesStopsOnlyABrokenServer_data()
         << "25 files in a row were larger than the program takes for a card file (the last: the "
            "answer is larger than 100000 bytes): the server sends other files than card files, or "
            "card files have grown larger than this version takes";
+    QTest::newRow("web pages") << QString(25, u'H') + "s" << 0
+                               << "25 files in a row were web pages, not card files (the last: the "
+                                  "answer is not a whole picture (33 bytes, begins with "
+                                  "\"<html><body>Sign\")): is the server address right, or does "
+                                  "this network want a sign-in on a web page first (a captive "
+                                  "portal, as in hotels, trains and some offices)?";
     QTest::newRow("protected and missing files")
         << "rrrrrrpppppp" + QString(13, u'm') << 0
         << "25 files in a row could not be brought up to date (13 were not on the server or were "
@@ -471,6 +477,8 @@ void tst_UpdateRun::aSeriesOfPassedOverFilesStopsOnlyABrokenServer()
         const int status = everyAnswer ? everyAnswer : kind == 'm' ? 404 : kind == 'f' ? 403 : 0;
         if (kind == 'L')
             return std::optional(Answer{200, std::string(100001, 'L')});
+        if (kind == 'H')
+            return std::optional(Answer{200, "<html><body>Sign in</body></html>"});
         return status ? std::optional(Answer{status, "no"}) : std::nullopt;
     });
     startDriver(1); // nothing asked ahead of the run
@@ -482,7 +490,7 @@ void tst_UpdateRun::aSeriesOfPassedOverFilesStopsOnlyABrokenServer()
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     const qsizetype passedOver = cards.count('m') + cards.count('f') + cards.count('L') +
-                                 cards.count('r') + cards.count('p');
+                                 cards.count('H') + cards.count('r') + cards.count('p');
     stop.replace("ORIGIN", QString::fromStdString(m_server->origin()));
     QCOMPARE(m_driver->text("Text2"),
              !stop.isEmpty() ? "Update stopped: " + stop
