@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 out="${KX_WINDOWS_BUILD_DIR:-build-windows}"
 
 deps="$(bash scripts/windows-deps.sh | tail -n 1)"
+bash scripts/install-deps.sh libz-mingw-w64-dev >&2
 source scripts/origins.sh
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKX_BUILD_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_PREFIX_PATH="$deps" \

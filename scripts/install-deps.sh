@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libcurl4-openssl-dev fonts-liberation
+    libcurl4-openssl-dev zlib1g-dev fonts-liberation
     libcpp-httplib-dev
     squid openssl # a real proxy in the tests
     xvfb xauth imagemagick curl

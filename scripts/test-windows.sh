@@ -8,7 +8,7 @@ root="$PWD"
 
 bash scripts/build-windows.sh >/dev/null
 deps="$(bash scripts/windows-deps.sh | tail -n 1)"
-bash scripts/install-deps.sh xdotool
+bash scripts/install-deps.sh xdotool libz-mingw-w64-dev
 
 wine=/usr/lib/wine/wine64
 build=build-windows-tests

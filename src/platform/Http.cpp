@@ -2,6 +2,7 @@
 
 #include "platform/EventPump.h"
 #include "platform/HeldUpdates.h"
+#include "platform/Inflate.h"
 #include "platform/Sockets.h"
 #include "platform/Text.h"
 
@@ -120,6 +121,8 @@ struct Fetcher::Transfer
     QString reasonPhrase;
     long retryAfterSeconds = -1;
     bool tooLarge = false;
+    // A body the server compressed although nobody asked it to, decoded as it arrives.
+    std::unique_ptr<Inflater> inflater;
     char error[CURL_ERROR_SIZE] = {};
     // Where the try ended: the address asked last (after redirects), and the proxy's answer to
     // a tunnel to it.
@@ -159,21 +162,35 @@ struct Fetcher::Transfer
         auto& transfer = *static_cast<Transfer*>(self);
         Fetcher& owner = *transfer.owner;
         const auto length = qint64(size * count);
-        if (transfer.body.size() + length > owner.m_maxBodySize) {
-            transfer.tooLarge = true;
-            return 0; // ends the transfer
-        }
         // Only the body the run waits for may grow past the bodies' budget, or nothing would
         // ever free it.
         if (transfer.id != owner.m_awaited && owner.m_bytesHeld + length > kMaxBytesHeld) {
             transfer.paused = true;
             return CURL_WRITEFUNC_PAUSE;
         }
-        transfer.reserveFor(length);
-        transfer.body.append(data, qsizetype(length));
-        owner.m_bytesHeld += length;
         transfer.noteArrival(length);
-        return size_t(length);
+        if (!transfer.inflater)
+            return transfer.keep(data, length) ? size_t(length) : 0;
+        const bool decoded =
+            transfer.inflater->feed(data, size_t(length), [&](const char* piece, size_t pieceSize) {
+                return transfer.keep(piece, qint64(pieceSize));
+            });
+        if (!decoded && !transfer.tooLarge)
+            transfer.framingFault = transfer.inflater->error();
+        return decoded ? size_t(length) : 0; // 0 ends the transfer
+    }
+
+    // Adds the bytes to the body, unless that would pass the size cap.
+    bool keep(const char* data, qint64 length)
+    {
+        if (body.size() + length > owner->m_maxBodySize) {
+            tooLarge = true;
+            return false;
+        }
+        reserveFor(length);
+        body.append(data, qsizetype(length));
+        owner->m_bytesHeld += length;
+        return true;
     }
 
     // Room for the bytes: the announced length at once, else a quarter more each time, never
@@ -184,8 +201,10 @@ struct Fetcher::Transfer
         if (needed <= body.capacity())
             return;
         const qint64 cap = owner->m_maxBodySize;
-        const qint64 room = announced > 0 ? std::min(announced, cap)
-                                          : std::min(cap, body.size() + body.size() / 4 + 65536);
+        // A compressed body's length says nothing of the decoded one.
+        const qint64 room = announced > 0 && !inflater
+                                ? std::min(announced, cap)
+                                : std::min(cap, body.size() + body.size() / 4 + 65536);
         body.reserve(qsizetype(std::max(needed, room)));
     }
 
@@ -214,6 +233,7 @@ struct Fetcher::Transfer
             transfer.chunked = false;
             transfer.framingFault.clear();
             transfer.retryAfterSeconds = -1;
+            transfer.inflater.reset();
             // Shown in the status line and written to the run log.
             transfer.reasonPhrase = oneLineOf(QString::fromLatin1(line).section(u' ', 2), 64);
         } else if (const QByteArray length = headerValue(line, "content-length");
@@ -228,10 +248,17 @@ struct Fetcher::Transfer
                 transfer.announced = value;
         } else if (!headerValue(line, "transfer-encoding").isEmpty()) {
             transfer.chunked = true;
-        } else if (const QByteArray encoding = headerValue(line, "content-encoding");
-                   !encoding.isEmpty() && encoding.toLower() != "identity") {
-            transfer.framingFault =
-                QStringLiteral("the answer is encoded (%1)").arg(QString::fromLatin1(encoding));
+        } else if (const QByteArray encoding = headerValue(line, "content-encoding").toLower();
+                   !encoding.isEmpty() && encoding != "identity") {
+            // Asked for plain, some servers compress all the same: such a body is decoded.
+            if (encoding == "gzip" || encoding == "x-gzip")
+                transfer.inflater = std::make_unique<Inflater>(Inflater::Format::Gzip);
+            else if (encoding == "deflate")
+                transfer.inflater = std::make_unique<Inflater>(Inflater::Format::Deflate);
+            else
+                transfer.framingFault =
+                    QStringLiteral("the answer is encoded (%1), which this program cannot read")
+                        .arg(QString::fromLatin1(encoding));
         } else if (const QByteArray after = headerValue(line, "retry-after"); !after.isEmpty()) {
             bool ok = false;
             const long seconds = after.toLong(&ok);
@@ -454,6 +481,7 @@ void Fetcher::begin(Transfer& transfer)
     transfer.reasonPhrase.clear();
     transfer.retryAfterSeconds = -1;
     transfer.tooLarge = false;
+    transfer.inflater.reset();
     transfer.paused = false;
     transfer.stalledBy = nullptr;
     transfer.arrived = 0;
@@ -548,6 +576,8 @@ Fetcher::TryFailure Fetcher::failureOf(const Transfer& transfer, int resultCode,
                 Reach::TooLarge};
     if (code != CURLE_OK)
         return describe(transfer, code);
+    if (transfer.inflater && !transfer.inflater->isComplete())
+        return {QStringLiteral("the answer's compressed data was cut short"), true};
     if (status == 200)
         return {};
     return failureOfStatus(transfer, status);
