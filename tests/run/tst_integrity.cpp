@@ -65,6 +65,7 @@ class tst_Integrity : public QObject
 private slots:
     void killedRunLosesAtMostTheKindInHand();
     void fileSizeLimitStopsTheRunCleanly();
+    void aReadOnlyFileIsKeptFromRootToo();
     void aConsoleRunEndsWithItsOwnStatus_data();
     void aConsoleRunEndsWithItsOwnStatus();
     void noDisplayIsSaidInPlainWords();
@@ -167,6 +168,18 @@ void tst_Integrity::killedRunLosesAtMostTheKindInHand()
     QCOMPARE(next.text("Text2"), QString("DONE !"));
     QVERIFY(!filesBelow(data).join(' ').contains("kx-part"));
     QVERIFY(!QFileInfo::exists(data + "/.kx-update.lock"));
+}
+
+void tst_Integrity::aReadOnlyFileIsKeptFromRootToo()
+{
+    // This suite runs as the system runs it, as root in CI.
+    WorkFolder work;
+    writeBytes(work.file("a0001c.jpg"), "kept");
+    QFile::setPermissions(work.file("a0001c.jpg"),
+                          QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    QCOMPARE(writeWholeFile(work.file("a0001c.jpg"), "new").error(),
+             QString("the file is read-only"));
+    QCOMPARE(readBytes(work.file("a0001c.jpg")), QByteArray("kept"));
 }
 
 void tst_Integrity::fileSizeLimitStopsTheRunCleanly()
