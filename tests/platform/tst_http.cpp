@@ -1,4 +1,5 @@
 #include "SampleCardServer.h"
+#include "SampleCollection.h"
 #include "TestSupport.h"
 #include "cards/FetchAhead.h"
 #include "platform/Http.h"
@@ -61,6 +62,7 @@ private slots:
     void aRealProxyIsUsedAsUsersWriteIt();
     void compressedAnswersAreDecoded_data();
     void compressedAnswersAreDecoded();
+    void aRealServerThatCompressesAnyway();
 
 private:
     std::unique_ptr<SampleCardServer> m_server;
@@ -517,6 +519,64 @@ void tst_Http::compressedAnswersAreDecoded()
     if (failure.isEmpty())
         QCOMPARE(fetched.value(), servedBytes("a0001c.jpg"));
     QCOMPARE(m_fetcher->bytesHeld(), qint64(0));
+}
+
+void tst_Http::aRealServerThatCompressesAnyway()
+{
+#ifdef Q_OS_WIN
+    QSKIP("nginx runs on Linux");
+#endif
+    if (!QFileInfo::exists("/usr/sbin/nginx"))
+        QSKIP("nginx is not installed (Debian's nginx-light)");
+    // Every card file only as its .gz, which "gzip_static always" sends to every client,
+    // whatever it asks for.
+    QTemporaryDir dir;
+    const QStringList suffixes{"c.jpg", "d.bmp", "e.bmp", ".inf", "_full.png"};
+    for (int card = 0; card < 20; ++card) {
+        const std::string name = sample::cardName(card);
+        const QString folder = dir.filePath("www/free/sets/%1/illustrations/").arg(name.c_str());
+        QDir().mkpath(folder);
+        for (const QString& suffix : suffixes)
+            writeBytes(folder + name.c_str() + suffix + ".gz",
+                       compressed(toBytes(sample::assetBody(name, suffix.toStdString())), 31));
+    }
+    QTcpServer probe; // a port nobody uses
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    writeBytes(dir.filePath("nginx.conf"),
+               QString("daemon off; master_process off; pid %1/nginx.pid; error_log %1/error.log;\n"
+                       "events { worker_connections 64; }\n"
+                       "http { access_log off; client_body_temp_path %1/body;\n"
+                       "  proxy_temp_path %1/proxy; fastcgi_temp_path %1/fastcgi;\n"
+                       "  uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
+                       "  server { listen 127.0.0.1:%2; root %1/www; gzip_static always; } }\n")
+                   .arg(dir.path())
+                   .arg(port)
+                   .toUtf8());
+    QProcess nginx;
+    nginx.start("/usr/sbin/nginx", {"-c", dir.filePath("nginx.conf"), "-p", dir.path()});
+    const auto stop = qScopeGuard([&] {
+        nginx.terminate();
+        nginx.waitForFinished(10000);
+    });
+    QTRY_VERIFY([&] {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        return socket.waitForConnected(100);
+    }());
+
+    for (int card = 0; card < 20; ++card) {
+        const std::string name = sample::cardName(card);
+        for (const QString& suffix : suffixes) {
+            const QString address = QString("http://127.0.0.1:%1/free/sets/%2/illustrations/%2%3")
+                                        .arg(port)
+                                        .arg(name.c_str(), suffix);
+            const Result<QByteArray> fetched = m_fetcher->fetch(address);
+            QVERIFY2(fetched, qPrintable(address + ": " + fetched.error()));
+            QCOMPARE(fetched.value(), toBytes(sample::assetBody(name, suffix.toStdString())));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Http)
