@@ -22,7 +22,9 @@
 // A fetch succeeds only with status 200 and a well-framed body, after at most 10 redirects to
 // http or https addresses. It fails on a network error, any other status, a body whose framing
 // is broken (a Content-Length that cannot be read or that disagrees with itself or with the
-// body, a bad chunk, both chunks and a length, an encoded body), a body over the size cap, or a
+// body, a bad chunk, both chunks and a length, compressed data that is broken, cut short or in
+// an encoding it cannot read), a body over the size cap (decoded, where a server compressed
+// it although asked for the plain answer), or a
 // stall: less than 1 KB arrived in the last transfer time-out, or less than 100 KB in the last
 // ten of them (a trickle that would hold one file for days), however the rest came.
 // Transient failures (a refused or dropped connection, a stall, status 408, 429, 500, 502, 503
