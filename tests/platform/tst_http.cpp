@@ -290,6 +290,11 @@ void tst_Http::urlIsSentAsBuiltAndThroughTheSystemProxy()
     QCOMPARE(m_server->targets().back(),
              "/bof/bof.php?cmd=cardinfo&zumikey=K%231%202&zumiusername=u&cardids=a0001&xmlonly=1");
 
+    // Where a redirect leads to an address that fails, the failure names that address.
+    m_server->setAnswer("/moved", {301, "", Fault::None, 0, {}, "http://127.0.0.1:9/card"});
+    QCOMPARE(m_fetcher->fetch(url("/moved")).error(),
+             QString("could not connect to the server (at http://127.0.0.1:9/card)"));
+
 #ifdef Q_OS_WIN
     QSKIP("Windows' proxy comes from its Internet settings, which Wine's test runs leave empty");
 #endif
