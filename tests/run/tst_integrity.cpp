@@ -217,6 +217,9 @@ void tst_Integrity::aConsoleRunEndsWithItsOwnStatus_data()
     QTest::newRow("streams to a full disk") << "full" << 0 << false << "";
     QTest::newRow("window, SIGINT")
         << "window" << int(SIGINT) << false << "stopped by Ctrl+C (SIGINT)";
+    QTest::newRow("window, SIGTERM") << "window" << int(SIGTERM) << false << "stopped by SIGTERM";
+    QTest::newRow("window, SIGHUP")
+        << "window" << int(SIGHUP) << false << "stopped: the terminal was closed (SIGHUP)";
     QTest::newRow("window, SIGTERM before a run") << "window" << int(SIGTERM) << true << "";
 }
 
