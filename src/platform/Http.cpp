@@ -433,13 +433,17 @@ QString Fetcher::proxyUrlFor(const QString& url) const
 Fetcher::TryFailure Fetcher::proxyFailure(const Transfer& transfer, int resultCode,
                                           long status) const
 {
+    // Only what a proxy may have caused is asked of it: every answer comes through here.
+    const auto code = CURLcode(resultCode);
+    const bool proxyAsks = status == 407 || transfer.proxyStatus == 407;
+    if (!proxyAsks && code != CURLE_COULDNT_CONNECT && code != CURLE_COULDNT_RESOLVE_PROXY)
+        return {};
     const QString proxyUrl =
         proxyUrlFor(transfer.lastAddress.isEmpty() ? transfer.url : transfer.lastAddress);
     if (proxyUrl.isEmpty())
         return {};
     const QString proxy = shownProxy(proxyUrl);
-    const auto code = CURLcode(resultCode);
-    if (status == 407 || transfer.proxyStatus == 407) {
+    if (proxyAsks) {
         const QString answer = QStringLiteral("407 ") + transfer.reasonPhrase;
         return {QUrl(proxyUrl).userName().isEmpty()
                     ? QStringLiteral("the proxy %1 asks for a user name and password (%2): give "
