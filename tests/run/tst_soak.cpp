@@ -5,6 +5,7 @@
 #include "SampleCollection.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
+#include "platform/Http.h"
 
 #include <QDir>
 #include <QtTest>
@@ -68,6 +69,7 @@ void tst_Soak::faultsNeverLoseOrCorruptFiles()
 
     MessageBoxRecorder boxes;
     WindowDriver driver(QString::fromStdString(server.origin()));
+    driver.fetcher().setTransferTimeout(std::chrono::seconds(1)); // a stall costs a second
     driver.prepare(data, kAssetBoxes);
     int runs = 0;
     int lostOrCorrupted = 0;

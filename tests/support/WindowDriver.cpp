@@ -8,7 +8,6 @@ WindowDriver::WindowDriver(const QString& origin, Faults faults)
     m_window->show();
     if (faults == Faults::AsShipped)
         return;
-    fetcher().setTransferTimeout(std::chrono::seconds(1));
     fetcher().setRetryDelays(
         {std::chrono::milliseconds(0), std::chrono::milliseconds(0), std::chrono::milliseconds(0)});
 }

@@ -20,7 +20,7 @@ class WindowDriver
 public:
     enum class Faults
     {
-        Quick,    // fetches give up after a second and try again at once
+        Quick,    // a failed fetch is tried again at once
         AsShipped // the program's own time-out and pauses
     };
 
