@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libcurl4-openssl-dev zlib1g-dev fonts-liberation
     libcpp-httplib-dev
-    squid openssl nginx-light # real proxy and server software in the tests
+    squid openssl nginx-light apache2 libapache2-mod-php # real proxy and server software in the tests
     xvfb xauth imagemagick curl
     dpkg-dev file desktop-file-utils zip unzip
     "$@" # what the caller needs besides

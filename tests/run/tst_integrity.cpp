@@ -12,12 +12,15 @@
 #include <QApplication>
 #include <QDir>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <csignal>
 #include <cstring>
 #include <set>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -72,6 +75,7 @@ private slots:
     void twoCopiesInOneWorkingFolderWriteWholeLogLines();
     void theWindowTakesItsOptions_data();
     void theWindowTakesItsOptions();
+    void aRealSiteThatCompressesAnyway();
 
 private:
     QProcess* startChild(const QString& origin, const QString& data, long fileSizeLimit = 0)
@@ -386,6 +390,80 @@ void tst_Integrity::theWindowTakesItsOptions()
     QCOMPARE(int(server.requests().size()), fetched);
     if (fetched > 1)
         QCOMPARE(connections.size() == 1, oneConnection);
+}
+
+void tst_Integrity::aRealSiteThatCompressesAnyway()
+{
+    const QStringList php = QDir("/usr/lib/apache2/modules").entryList({"libphp*.so"});
+    if (!QFileInfo::exists("/usr/sbin/apache2") || php.isEmpty())
+        QSKIP("Apache with PHP is not installed (Debian's apache2 and libapache2-mod-php)");
+    WorkFolder work;
+    const QString data = collection(work, 20);
+    // Pictures and info files compressed by mod_deflate told to compress for every client, and
+    // a card-info page that gzips its answer whatever the request asks for.
+    QTemporaryDir site;
+    QFile::setPermissions(site.path(), QFileDevice::Permissions(0x7755)); // for Apache's workers
+    const QString www = site.filePath("www");
+    for (int card = 0; card < 20; ++card) {
+        const std::string name = sample::cardName(card);
+        for (const char* suffix : {"c.jpg", "d.bmp", "e.bmp", ".inf", "_full.png"})
+            writeBytes(QString("%1/free/sets/%2/illustrations/%2%3").arg(www, name.c_str(), suffix),
+                       toBytes(sample::assetBody(name, suffix)));
+        writeBytes(QString("%1/info/%2.xml").arg(www, name.c_str()),
+                   toBytes(sample::infoBody(name)));
+    }
+    writeBytes(www + "/bof/bof.php",
+               "<?php\n"
+               "$card = $_GET['cardids'] ?? '';\n"
+               "if (!preg_match('/^[a-z][0-9]{4}$/', $card)) { http_response_code(404); exit; }\n"
+               "header('Content-Type: text/xml');\n"
+               "header('Content-Encoding: gzip');\n"
+               "echo gzencode(file_get_contents(__DIR__ . \"/../info/$card.xml\"));\n");
+    QTcpServer probe; // a port nobody uses
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    QString modules;
+    for (const char* module : {"mpm_prefork", "authz_core", "filter", "deflate", "env"})
+        modules += QString("LoadModule %1_module /usr/lib/apache2/modules/mod_%1.so\n").arg(module);
+    writeBytes(site.filePath("apache2.conf"),
+               QString("ServerRoot %1\nServerName 127.0.0.1\nListen 127.0.0.1:%2\n"
+                       "PidFile %1/apache2.pid\nDefaultRuntimeDir %1\nErrorLog %1/error.log\n"
+                       "User www-data\nGroup www-data\nMaxRequestWorkers 32\n%3"
+                       "LoadModule php_module /usr/lib/apache2/modules/%4\n"
+                       "DocumentRoot %1/www\n"
+                       "<FilesMatch \\.php$>\n  SetHandler application/x-httpd-php\n</FilesMatch>\n"
+                       "<Directory %1/www/free>\n  SetOutputFilter DEFLATE\n"
+                       "  SetEnv force-gzip 1\n</Directory>\n")
+                   .arg(site.path())
+                   .arg(port)
+                   .arg(modules, php.first())
+                   .toUtf8());
+    QProcess apache;
+    apache.setProcessChannelMode(QProcess::ForwardedChannels);
+    apache.setChildProcessModifier([] { ::setsid(); }); // it stops its whole process group
+    apache.start("/usr/sbin/apache2", {"-f", site.filePath("apache2.conf"), "-DFOREGROUND"});
+    const auto stop = qScopeGuard([&] {
+        apache.terminate();
+        apache.waitForFinished(10000);
+    });
+    QTRY_VERIFY2(
+        [&] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            return socket.waitForConnected(100);
+        }(),
+        readBytes(site.filePath("error.log")).constData());
+
+    QProcess child;
+    startProgram(child, QCoreApplication::applicationFilePath(),
+                 {"--program", QString("http://127.0.0.1:%1").arg(port), "--run", "--get", "all"});
+    QVERIFY(child.waitForFinished(60000));
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             child.readAllStandardError().constData());
+    QCOMPARE(filesBelow(data).size(), qsizetype(20 * 7));
+    for (const QString& file : filesBelow(data))
+        QCOMPARE(readBytes(data + "/" + file), servedBytes(QFileInfo(file).fileName()));
 }
 
 int main(int argc, char* argv[])
