@@ -32,7 +32,40 @@ rm -rf "$WINEPREFIX"
 /usr/lib/wine/wineserver64 -w
 trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
 
-ctest --test-dir "$build" --output-on-failure "$@"
+# A manual proxy in the Internet settings, as Windows' proxy page writes it: Debian's squid,
+# which alone knows the host name the suites ask for through it (loopback addresses never go
+# through a proxy, so the other suites are not affected).
+proxy_port="${KX_PROXY_PORT:-48175}"
+squid_dir="$(mktemp -d)" # outside the work tree, which squid's own user may not reach
+chmod 777 "$squid_dir"
+echo "127.0.0.1 cards.kx.test" >"$squid_dir/hosts"
+printf '%s\n' "http_port 127.0.0.1:$proxy_port" "pid_filename none" \
+    "access_log stdio:$squid_dir/access.log" "cache_log $squid_dir/cache.log" \
+    "cache_store_log none" "coredump_dir $squid_dir" "netdb_filename none" "icp_port 0" \
+    "htcp_port 0" "shutdown_lifetime 0 seconds" "cache deny all" "hosts_file $squid_dir/hosts" \
+    "http_access allow all" >"$squid_dir/squid.conf"
+/usr/sbin/squid -N -f "$squid_dir/squid.conf" &
+squid=$!
+trap 'kill $squid 2>/dev/null || true; rm -rf "$squid_dir"; /usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
+for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$proxy_port") 2>/dev/null && break; sleep 0.1; done
+settings="$(python3 -c '
+import struct, sys
+proxy, bypass = sys.argv[1].encode(), b"<local>"
+blob = struct.pack("<III", 0x46, 1, 3)  # version, counter, direct | manual proxy
+blob += struct.pack("<I", len(proxy)) + proxy + struct.pack("<I", len(bypass)) + bypass
+print((blob + struct.pack("<I", 0) + bytes(32)).hex())' "127.0.0.1:$proxy_port")"
+"$wine" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
+    /v DefaultConnectionSettings /t REG_BINARY /d "$settings" /f >/dev/null
+
+KX_TEST_PROXIED_HOST=cards.kx.test ctest --test-dir "$build" --output-on-failure "$@"
+[ $# -gt 0 ] || grep -q "http://cards.kx.test:" "$squid_dir/access.log" ||
+    { echo "the Windows suites did not go through the proxy of the Internet settings" >&2; exit 1; }
+kill $squid
+wait $squid || true
+rm -rf "$squid_dir"
+"$wine" reg delete 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
+    /v DefaultConnectionSettings /f >/dev/null
+trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
 
 # The installers, silently, as users upgrade: a per-user install upgraded by a later version
 # (one install, in the same mode and folder), then uninstalled (the user's files kept); an
