@@ -234,29 +234,32 @@ void tst_Http::transientFailuresAreTriedAgain()
 
 void tst_Http::stallRulesTellATrickleFromASlowLine_data()
 {
-    QTest::addColumn<int>("burst"); // bytes sent at once first
-    QTest::addColumn<int>("bytes"); // then this many
-    QTest::addColumn<int>("every"); // every this many milliseconds
+    QTest::addColumn<int>("timeout"); // seconds: the stall rule's window, and a tenth of the
+                                      // trickle rule's
+    QTest::addColumn<int>("burst");   // bytes sent at once first
+    QTest::addColumn<int>("bytes");   // then this many
+    QTest::addColumn<int>("every");   // every this many milliseconds
     QTest::addColumn<QString>("failure");
-    // 600 bytes a second: less than 1 KB in every second, more in every three (this row's
-    // time-out; the others have 1 s, and the trickle rule looks at ten of them).
-    QTest::newRow("slow line") << 0 << 60 << 100 << QString();
+    // Windows wide enough that a starved machine's pause of a second or two breaks no rule.
+    // 600 bytes a second: less than 1 KB in every second, more in every five.
+    QTest::newRow("slow line") << 5 << 0 << 60 << 100 << QString();
     // The rule holds after the first KB too: 500 bytes a second, judged over the last second
     // (over ten, it would pass the first rule and fail only the second).
     QTest::newRow("burst, then a dribble")
-        << 5000 << 50 << 100 << "less than 1 KB arrived in 1 seconds";
-    // 8 KB a second passes the first rule every second, however the pieces are delayed (two of
-    // them make a KB), and holds a file for hours.
-    QTest::newRow("trickle") << 0 << 800 << 100 << "less than 100 KB arrived in 10 seconds";
+        << 1 << 5000 << 50 << 100 << "less than 1 KB arrived in 1 seconds";
+    // 3 KB a second passes the first rule in every three seconds, however the pieces are
+    // delayed, yet brings less than 100 KB in thirty: it would hold a file for hours.
+    QTest::newRow("trickle") << 3 << 0 << 1500 << 500 << "less than 100 KB arrived in 30 seconds";
 }
 
 void tst_Http::stallRulesTellATrickleFromASlowLine()
 {
+    QFETCH(int, timeout);
     QFETCH(int, burst);
     QFETCH(int, bytes);
     QFETCH(int, every);
     QFETCH(QString, failure);
-    m_fetcher->setTransferTimeout(std::chrono::seconds(failure.isEmpty() ? 3 : 1));
+    m_fetcher->setTransferTimeout(std::chrono::seconds(timeout));
     const std::string body(failure.isEmpty() ? 3000 : 200000, 's');
     Answer trickle{200, body, Fault::Trickle};
     std::tie(trickle.trickleBytes, trickle.trickleEvery, trickle.burstBytes) =
