@@ -10,6 +10,14 @@
 FetchAhead::FetchAhead(Fetcher& fetcher) : m_fetcher(fetcher)
 {
     QObject::connect(&m_fetcher, &Fetcher::finished, &m_fetcher, [this] { topUp(); });
+    setConnections(kDefaultConnections);
+}
+
+void FetchAhead::setConnections(int connections)
+{
+    m_connections = std::max(1, connections);
+    // Where both services are one host, their requests are paced together.
+    m_fetcher.setRequestsPerServer(m_connections + kInfoConnections);
 }
 
 void FetchAhead::planCards(const RunContext& run, const QStringList& cards)

@@ -31,7 +31,7 @@ public:
 
     // At most this many requests in flight to the asset server; 1 fetches one at a time and
     // never ahead.
-    void setConnections(int connections) { m_connections = std::max(1, connections); }
+    void setConnections(int connections);
 
     // The run will update these cards next, in this order.
     void planCards(const RunContext& run, const QStringList& cards);

@@ -85,6 +85,15 @@ QString stallReason(const Fetcher::StallRule& rule)
                                                  : QStringLiteral("%1 seconds").arg(seconds));
 }
 
+// The server as it is paced: its host and port.
+QString serverKey(const QString& url)
+{
+    const QUrl address(url);
+    const int defaultPort =
+        address.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) ? 80 : 443;
+    return address.host().toLower() + u':' + QString::number(address.port(defaultPort));
+}
+
 QByteArray headerValue(const QByteArray& line, const char* name)
 {
     const qsizetype length = qsizetype(std::strlen(name));
@@ -106,6 +115,12 @@ struct Fetcher::Transfer
     curl_slist* headers = nullptr;
     int tries = 0;
     std::optional<Result<QByteArray>> result; // set once the fetch is over
+    // The server's host and port, paced as one, and the transfer's place in its pace.
+    QString server;
+    bool waiting = false; // for its server's turn
+    std::chrono::steady_clock::time_point sentAt;
+    int underWayAtSend = 0; // requests to its server under way as this try went, itself included
+    int overloadRetries = 0;
 
     // The answer of the current try.
     QByteArray body;
@@ -313,6 +328,8 @@ Fetcher::Fetcher(QObject* parent) : QObject(parent)
     m_showHeldTimer.setSingleShot(true);
     m_showHeldTimer.setInterval(kDefaultPumpInterval);
     connect(&m_showHeldTimer, &QTimer::timeout, this, &showHeldUpdates);
+    m_dispatchTimer.setSingleShot(true);
+    connect(&m_dispatchTimer, &QTimer::timeout, this, &Fetcher::dispatch);
 }
 
 Fetcher::~Fetcher()
@@ -382,8 +399,60 @@ void Fetcher::collectFinished()
         if (const auto found = m_transfers.find(id); found != m_transfers.end())
             complete(*found->second, code);
     }
-    if (!done.empty())
+    if (!done.empty()) {
         resumeHeldBack();
+        dispatch();
+    }
+}
+
+void Fetcher::setRequestsPerServer(int requests)
+{
+    m_requestsPerServer = std::max(1, requests);
+    for (auto& [key, server] : m_servers)
+        server.pace.setCeiling(m_requestsPerServer);
+}
+
+Fetcher::Server& Fetcher::serverOf(const Transfer& transfer)
+{
+    auto found = m_servers.find(transfer.server);
+    if (found == m_servers.end())
+        found = m_servers.emplace(transfer.server, Server{ServerPace(m_requestsPerServer)}).first;
+    return found->second;
+}
+
+int Fetcher::underWayTo(const QString& server) const
+{
+    return int(std::count_if(m_transfers.begin(), m_transfers.end(), [&](const auto& entry) {
+        return entry.second->easy && entry.second->server == server;
+    }));
+}
+
+void Fetcher::dispatch()
+{
+    std::vector<Transfer*> waiting;
+    for (const auto& [id, transfer] : m_transfers) {
+        if (transfer->waiting)
+            waiting.push_back(transfer.get());
+    }
+    std::sort(waiting.begin(), waiting.end(), [this](const Transfer* a, const Transfer* b) {
+        return std::pair(a->id != m_awaited, a->id) < std::pair(b->id != m_awaited, b->id);
+    });
+    const auto now = ServerPace::Clock::now();
+    std::optional<ServerPace::Clock::time_point> wakeAt;
+    for (Transfer* transfer : waiting) {
+        const ServerPace& pace = serverOf(*transfer).pace;
+        if (pace.mayStart(underWayTo(transfer->server), now)) {
+            transfer->waiting = false;
+            begin(*transfer);
+        } else if (pace.resumeAt() > now) {
+            wakeAt = std::min(wakeAt.value_or(pace.resumeAt()), pace.resumeAt());
+        }
+    }
+    if (wakeAt) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - now);
+        if (!m_dispatchTimer.isActive() || m_dispatchTimer.remainingTime() > wait.count())
+            m_dispatchTimer.start(int(wait.count()));
+    }
 }
 
 void Fetcher::resume(Transfer& transfer)
@@ -469,15 +538,19 @@ Fetcher::Id Fetcher::start(const QString& url)
     transfer->headers = curl_slist_append(nullptr, "Accept-Encoding: identity");
     // Servers behind bot filters refuse or challenge a request that names no program.
     transfer->headers = curl_slist_append(transfer->headers, kUserAgentHeader.constData());
-    Transfer& started = *transfer;
-    m_transfers.emplace(started.id, std::move(transfer));
-    begin(started);
-    return started.id;
+    transfer->server = serverKey(url);
+    transfer->waiting = true;
+    const Id id = transfer->id;
+    m_transfers.emplace(id, std::move(transfer));
+    dispatch();
+    return id;
 }
 
 void Fetcher::begin(Transfer& transfer)
 {
     ++transfer.tries;
+    transfer.sentAt = ServerPace::Clock::now();
+    transfer.underWayAtSend = underWayTo(transfer.server) + 1;
     m_bytesHeld -= transfer.body.size();
     transfer.body = QByteArray();
     transfer.announced = -1;
@@ -516,6 +589,9 @@ void Fetcher::begin(Transfer& transfer)
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(m_transferTimeout.count()));
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(m_transferTimeout.count()));
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_maxBodySize));
+    // A server that speaks HTTP/2 takes every request on one connection: wait for it to say so
+    // rather than open a connection for each request started meanwhile.
+    curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     if (const ProxySetting proxy = proxyFor(transfer.url); !proxy.readByLibcurl) {
         curl_easy_setopt(easy, CURLOPT_PROXY, proxy.url.constData()); // "" for none
         if (proxy.systemSignIn) { // the Windows sign-in of the user, through SSPI
@@ -614,10 +690,44 @@ bool Fetcher::tryAgainLater(Transfer& transfer, const QString& failure)
     emit retrying(transfer.url, failure, delay);
     QTimer::singleShot(delay, this, [this, id = transfer.id] {
         const auto found = m_transfers.find(id);
-        if (found != m_transfers.end() && !found->second->result)
-            begin(*found->second);
+        if (found != m_transfers.end() && !found->second->result) {
+            found->second->waiting = true;
+            dispatch();
+        }
     });
     return true;
+}
+
+Fetcher::Overload Fetcher::overloadedBy(Transfer& transfer, int resultCode, long status)
+{
+    Server& server = serverOf(transfer);
+    const auto code = CURLcode(resultCode);
+    const bool connectionLost = code == CURLE_COULDNT_CONNECT || code == CURLE_GOT_NOTHING ||
+                                code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR;
+    const bool overload =
+        status == 503 || status == 429 || (status == 0 && connectionLost && server.hasAnswered);
+    if (!overload) {
+        if (status > 0) {
+            server.hasAnswered = true;
+            server.pace.answeredWell();
+        }
+        return Overload::None;
+    }
+    server.hasAnswered = true;
+    // The pause doubles with each overload in a row; the server's Retry-After may be longer.
+    std::chrono::milliseconds pause{};
+    if (!m_retryDelays.isEmpty())
+        pause =
+            m_retryDelays[std::min(server.pace.overloadsInARow(), int(m_retryDelays.size()) - 1)];
+    if (transfer.retryAfterSeconds >= 0 && transfer.retryAfterSeconds <= 60)
+        pause = std::max<std::chrono::milliseconds>(
+            pause, std::chrono::seconds(transfer.retryAfterSeconds));
+    server.pace.overloaded(transfer.sentAt, underWayTo(transfer.server) + 1, pause,
+                           ServerPace::Clock::now());
+    return transfer.underWayAtSend == 1 ? Overload::Alone
+           : !m_retryDelays.isEmpty() && transfer.overloadRetries < kMaxOverloadRetries
+               ? Overload::FewerMayHelp
+               : Overload::Crowded;
 }
 
 void Fetcher::complete(Transfer& transfer, int resultCode)
@@ -630,13 +740,31 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
     transfer.lastAddress = lastAddress ? QString::fromUtf8(lastAddress) : QString();
     release(transfer);
     const TryFailure failure = failureOf(transfer, resultCode, status);
+    const Overload overload = overloadedBy(transfer, resultCode, status);
     if (failure.reason.isEmpty()) {
         transfer.body.squeeze(); // a body grown without a length may hold spare room
         settle(transfer, std::move(transfer.body));
+    } else if (failure.transient && overload == Overload::FewerMayHelp) {
+        // Tried again as soon as the server's pace allows, the try not spent.
+        ++transfer.overloadRetries;
+        --transfer.tries;
+        emit retrying(transfer.url, failure.reason,
+                      std::chrono::ceil<std::chrono::milliseconds>(
+                          std::max(serverOf(transfer).pace.resumeAt() - ServerPace::Clock::now(),
+                                   ServerPace::Clock::duration::zero())));
+        transfer.waiting = true;
     } else if (!failure.transient || !tryAgainLater(transfer, failure.reason)) {
-        const QString tries =
-            transfer.tries > 1 ? QStringLiteral(" (%1 tries)").arg(transfer.tries) : QString();
-        settle(transfer, Result<QByteArray>::failure(failure.reason + tries, failure.reach));
+        QString reason = failure.reason;
+        if (transfer.tries > 1)
+            reason += overload == Overload::Alone
+                          ? QStringLiteral(" (%1 tries, one request at a time)").arg(transfer.tries)
+                          : QStringLiteral(" (%1 tries)").arg(transfer.tries);
+        if (overload == Overload::Alone)
+            reason += QStringLiteral(": it is too busy for now; run the update again later");
+        else if (overload == Overload::Crowded)
+            reason += QStringLiteral(": it is too busy for now; run the update again later, or "
+                                     "with fewer connections at once (--connections)");
+        settle(transfer, Result<QByteArray>::failure(reason, failure.reach));
     }
 }
 
@@ -647,6 +775,7 @@ void Fetcher::settle(Transfer& transfer, Result<QByteArray> result)
         transfer.body = QByteArray();
     }
     transfer.result = std::move(result);
+    transfer.waiting = false;
     emit finished(transfer.id);
 }
 
@@ -688,6 +817,7 @@ Result<QByteArray> Fetcher::take(Id id)
         const QScopedValueRollback waitingFor(m_awaited, id);
         if (awaited->second->paused)
             resume(*awaited->second);
+        dispatch(); // its server takes it before the others waiting
         QEventLoop loop;
         const QMetaObject::Connection done =
             connect(this, &Fetcher::finished, &loop, [&](Id finished) {
@@ -709,6 +839,7 @@ Result<QByteArray> Fetcher::take(Id id)
     curl_slist_free_all(found->second->headers);
     m_transfers.erase(found);
     resumeHeldBack();
+    dispatch();
     return result;
 }
 
@@ -725,6 +856,7 @@ void Fetcher::discard(Id id)
     curl_slist_free_all(transfer.headers);
     m_transfers.erase(found);
     resumeHeldBack();
+    dispatch();
 }
 
 void Fetcher::abort()

@@ -2,6 +2,7 @@
 
 #include "platform/Proxy.h"
 #include "platform/Result.h"
+#include "platform/ServerPace.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -13,6 +14,7 @@
 
 #include <array>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <unordered_map>
 
@@ -30,9 +32,16 @@
 // Transient failures (a refused or dropped connection, a stall, status 408, 429, 500, 502, 503
 // or 504) are tried again after a pause, at least as long as the program's own, however short
 // a Retry-After the server asks for. An error status is judged by the status, whatever its
-// body. A failure that concerns only the file asked for (404, 410, 451, a body over the cap)
-// reaches this item only; 403 is the server's refusal of this item, 401 of this client. Every
-// request names the program in its User-Agent.
+// body.
+//
+// Each server (host and port) is paced as a whole (ServerPace): signs of overload (503, 429,
+// and, from a server that has answered before, a refused, reset or unanswered connection)
+// halve the requests it gets at once and pause every request to it, for a Retry-After too. A
+// request that met such a sign while others were under way is tried again without spending
+// one of its tries, since fewer at once may pass; alone, it spends them as any other failure. A
+// failure that concerns only the file asked for (404, 410, 451, a body over the cap) reaches this
+// item only; 403 is the server's refusal of this item, 401 of this client. Every request names the
+// program in its User-Agent.
 //
 // Memory is bounded whatever servers send and however many fetches run: each body is capped,
 // and bodies not yet taken hold at most kMaxBytesHeld between them. A fetch that would pass it
@@ -90,6 +99,10 @@ public:
     void setMaxBodySize(qint64 bytes) { m_maxBodySize = bytes; }
     // The pauses before each further try; their count is the number of further tries.
     void setRetryDelays(QList<std::chrono::milliseconds> delays) { m_retryDelays = delays; }
+    // At most this many requests under way to one server at once; fewer while it is overloaded.
+    void setRequestsPerServer(int requests);
+    // Tries a request may make without spending its own, while fewer at once may help.
+    static constexpr int kMaxOverloadRetries = 8;
 
 signals:
     void finished(Fetcher::Id id);
@@ -99,6 +112,11 @@ signals:
 private:
     struct Transfer;
     struct Watch;
+    struct Server
+    {
+        ServerPace pace;
+        bool hasAnswered = false; // with any status: its refusals of connections are overload
+    };
 
     struct Callbacks;
 
@@ -113,6 +131,21 @@ private:
     // Lets held-back fetches go on, first started first, while the bodies' budget allows.
     void resumeHeldBack();
     void begin(Transfer& transfer);
+    // Begins the waiting transfers each server may take now, the one waited for first, then in
+    // the order they were started; wakes up again when a server's pause ends.
+    void dispatch();
+    Server& serverOf(const Transfer& transfer);
+    int underWayTo(const QString& server) const;
+    // Notes the answer in its server's pace: whether it was a sign of overload, and if so
+    // whether the request was alone then, or may be tried again without spending a try.
+    enum class Overload
+    {
+        None,
+        Alone,
+        FewerMayHelp,
+        Crowded // and out of such tries
+    };
+    Overload overloadedBy(Transfer& transfer, int code, long status);
     void complete(Transfer& transfer, int code);
     // Why a try failed, in plain words (empty when it did not), whether another try may
     // succeed, and what the failure means for other fetches.
@@ -140,6 +173,9 @@ private:
     void* m_multi = nullptr;
     QTimer m_timer;
     QTimer m_showHeldTimer;
+    QTimer m_dispatchTimer;
+    std::map<QString, Server> m_servers;
+    int m_requestsPerServer = 1024;
     std::unordered_map<qintptr, std::unique_ptr<Watch>> m_watches;
     std::unordered_map<Id, std::unique_ptr<Transfer>> m_transfers;
     mutable QHash<QString, ProxySetting> m_proxies;

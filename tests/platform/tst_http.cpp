@@ -1,9 +1,11 @@
+#include "Nginx.h"
 #include "SampleCardServer.h"
 #include "SampleCollection.h"
 #include "TestSupport.h"
 #include "cards/FetchAhead.h"
 #include "platform/Http.h"
 #include "platform/Proxy.h"
+#include "platform/ServerPace.h"
 
 #include <QProcess>
 #include <QTcpServer>
@@ -53,6 +55,8 @@ private slots:
     void onlyWholeAnswersOfStatus200Succeed_data();
     void onlyWholeAnswersOfStatus200Succeed();
     void transientFailuresAreTriedAgain();
+    void aBusyServerGetsFewerRequestsAtOnce_data();
+    void aBusyServerGetsFewerRequestsAtOnce();
     void stallRulesTellATrickleFromASlowLine_data();
     void stallRulesTellATrickleFromASlowLine();
     void memoryStaysBoundedWhateverIsSent();
@@ -155,7 +159,8 @@ void tst_Http::onlyWholeAnswersOfStatus200Succeed_data()
         "the server answered 404 Not Found");
     raw("503 over the cap",
         "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\n\r\n" + QByteArray(9000, 'x'),
-        "the server answered 503 Service Unavailable (2 tries)");
+        "the server answered 503 Service Unavailable (2 tries, one request at a time): it is too "
+        "busy for now; run the update again later");
 }
 
 void tst_Http::onlyWholeAnswersOfStatus200Succeed()
@@ -229,7 +234,54 @@ void tst_Http::transientFailuresAreTriedAgain()
     // Four tries in all, then the failure says so.
     failuresLeft = 10;
     QCOMPARE(m_fetcher->fetch(url("/x")).error(),
-             QString("the server answered 503 Service Unavailable (4 tries)"));
+             QString("the server answered 503 Service Unavailable (4 tries, one request at a "
+                     "time): it is too busy for now; run the update again later"));
+}
+
+void tst_Http::aBusyServerGetsFewerRequestsAtOnce_data()
+{
+    // Events, each followed by the limit it leaves: "busy N" an overload answer with N
+    // requests under way, "late" one to a request sent before the last cut, "good" an answer.
+    QTest::addColumn<int>("ceiling");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QList<int>>("limits");
+    const auto row = [](const char* name, int ceiling, const QStringList& events,
+                        const QList<int>& limits) {
+        QTest::newRow(name) << ceiling << events << limits;
+    };
+    row("halved down to one", 14, {"busy 14", "busy 7", "busy 3", "busy 1"}, {7, 3, 1, 1});
+    row("fewer under way than allowed", 14, {"busy 4"}, {2});
+    row("a wave of answers cuts once", 14, {"busy 14", "late", "late"}, {7, 7, 7});
+    row("one more for each round of answers", 14,
+        {"busy 2", "good", "good", "good", "good", "good"}, {1, 2, 2, 3, 3, 3});
+    row("never beyond the ceiling", 2, {"busy 2", "good", "good", "good", "good"}, {1, 2, 2, 2, 2});
+}
+
+void tst_Http::aBusyServerGetsFewerRequestsAtOnce()
+{
+    QFETCH(int, ceiling);
+    QFETCH(QStringList, events);
+    QFETCH(QList<int>, limits);
+    ServerPace pace(ceiling);
+    auto now = ServerPace::Clock::now();
+    auto lastCut = now;
+    for (qsizetype i = 0; i < events.size(); ++i) {
+        now += std::chrono::seconds(1);
+        const QString event = events[i];
+        if (event == "good") {
+            pace.answeredWell();
+        } else {
+            const bool late = event == "late";
+            pace.overloaded(late ? lastCut - std::chrono::milliseconds(1) : now,
+                            late ? pace.limit() : event.section(' ', 1).toInt(),
+                            std::chrono::seconds(2), now);
+            lastCut = late ? lastCut : now;
+            // Nothing goes to the server before the pause is over, whatever is under way.
+            QVERIFY(!pace.mayStart(0, now + std::chrono::seconds(1)));
+            QVERIFY(pace.mayStart(0, now + std::chrono::seconds(2)));
+        }
+        QCOMPARE(pace.limit(), limits[i]);
+    }
 }
 
 void tst_Http::stallRulesTellATrickleFromASlowLine_data()
@@ -549,52 +601,25 @@ void tst_Http::aRealServerThatCompressesAnyway()
 #ifdef Q_OS_WIN
     QSKIP("nginx runs on Linux");
 #endif
-    if (!QFileInfo::exists("/usr/sbin/nginx"))
-        QSKIP("nginx is not installed (Debian's nginx-light)");
     // Every card file only as its .gz, which "gzip_static always" sends to every client,
     // whatever it asks for.
-    QTemporaryDir dir;
+    Nginx nginx("", "gzip_static always;");
+    if (nginx.port() == 0)
+        QSKIP("nginx is not installed (Debian's nginx-light)");
     const QStringList suffixes{"c.jpg", "d.bmp", "e.bmp", ".inf", "_full.png"};
     for (int card = 0; card < 20; ++card) {
         const std::string name = sample::cardName(card);
-        const QString folder = dir.filePath("www/free/sets/%1/illustrations/").arg(name.c_str());
-        QDir().mkpath(folder);
+        const QString folder =
+            nginx.www() + QString("/free/sets/%1/illustrations/").arg(name.c_str());
         for (const QString& suffix : suffixes)
             writeBytes(folder + name.c_str() + suffix + ".gz",
                        compressed(toBytes(sample::assetBody(name, suffix.toStdString())), 31));
     }
-    QTcpServer probe; // a port nobody uses
-    QVERIFY(probe.listen(QHostAddress::LocalHost));
-    const quint16 port = probe.serverPort();
-    probe.close();
-    writeBytes(dir.filePath("nginx.conf"),
-               QString("daemon off; master_process off; pid %1/nginx.pid; error_log %1/error.log;\n"
-                       "events { worker_connections 64; }\n"
-                       "http { access_log off; client_body_temp_path %1/body;\n"
-                       "  proxy_temp_path %1/proxy; fastcgi_temp_path %1/fastcgi;\n"
-                       "  uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
-                       "  server { listen 127.0.0.1:%2; root %1/www; gzip_static always; } }\n")
-                   .arg(dir.path())
-                   .arg(port)
-                   .toUtf8());
-    QProcess nginx;
-    nginx.start("/usr/sbin/nginx", {"-c", dir.filePath("nginx.conf"), "-p", dir.path()});
-    const auto stop = qScopeGuard([&] {
-        nginx.terminate();
-        nginx.waitForFinished(10000);
-    });
-    QTRY_VERIFY([&] {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        return socket.waitForConnected(100);
-    }());
-
     for (int card = 0; card < 20; ++card) {
         const std::string name = sample::cardName(card);
         for (const QString& suffix : suffixes) {
-            const QString address = QString("http://127.0.0.1:%1/free/sets/%2/illustrations/%2%3")
-                                        .arg(port)
-                                        .arg(name.c_str(), suffix);
+            const QString address = QString("%1/free/sets/%2/illustrations/%2%3")
+                                        .arg(nginx.origin(), name.c_str(), suffix);
             const Result<QByteArray> fetched = m_fetcher->fetch(address);
             QVERIFY2(fetched, qPrintable(address + ": " + fetched.error()));
             QCOMPARE(fetched.value(), toBytes(sample::assetBody(name, suffix.toStdString())));

@@ -1,5 +1,6 @@
 // The program as a separate process, killed or held to a file-size limit in the middle of a
 // run: nothing stored half-way, and the run log lags the files by at most the kind in hand.
+#include "Nginx.h"
 #include "SampleCardServer.h"
 #include "SampleCollection.h"
 #include "TestSupport.h"
@@ -76,6 +77,8 @@ private slots:
     void theWindowTakesItsOptions_data();
     void theWindowTakesItsOptions();
     void aRealSiteThatCompressesAnyway();
+    void serversThatLimitClientsAreWaitedFor_data();
+    void serversThatLimitClientsAreWaitedFor();
 
 private:
     QProcess* startChild(const QString& origin, const QString& data, long fileSizeLimit = 0)
@@ -404,14 +407,7 @@ void tst_Integrity::aRealSiteThatCompressesAnyway()
     QTemporaryDir site;
     QFile::setPermissions(site.path(), QFileDevice::Permissions(0x7755)); // for Apache's workers
     const QString www = site.filePath("www");
-    for (int card = 0; card < 20; ++card) {
-        const std::string name = sample::cardName(card);
-        for (const char* suffix : {"c.jpg", "d.bmp", "e.bmp", ".inf", "_full.png"})
-            writeBytes(QString("%1/free/sets/%2/illustrations/%2%3").arg(www, name.c_str(), suffix),
-                       toBytes(sample::assetBody(name, suffix)));
-        writeBytes(QString("%1/info/%2.xml").arg(www, name.c_str()),
-                   toBytes(sample::infoBody(name)));
-    }
+    writeCardSite(www, 20);
     writeBytes(www + "/bof/bof.php",
                "<?php\n"
                "$card = $_GET['cardids'] ?? '';\n"
@@ -464,6 +460,59 @@ void tst_Integrity::aRealSiteThatCompressesAnyway()
     QCOMPARE(filesBelow(data).size(), qsizetype(20 * 7));
     for (const QString& file : filesBelow(data))
         QCOMPARE(readBytes(data + "/" + file), servedBytes(QFileInfo(file).fileName()));
+}
+
+void tst_Integrity::serversThatLimitClientsAreWaitedFor_data()
+{
+    QTest::addColumn<QString>("zone");   // nginx's http directives
+    QTest::addColumn<QString>("limits"); // its server directives
+    QTest::addColumn<int>("cards");
+    QTest::addColumn<QString>("stop"); // empty: the run goes through
+    // As shared hosts and small servers limit one client: connections at once, requests a
+    // second (answered 429 with a Retry-After), or everything busy.
+    QTest::newRow("connections") << "limit_conn_zone $binary_remote_addr zone=c:1m;"
+                                 << "limit_conn c 2; limit_conn_status 503; limit_rate 32k;" << 10
+                                 << "";
+    QTest::newRow("request rate") << "limit_req_zone $binary_remote_addr zone=r:1m rate=5r/s;"
+                                  << "limit_req zone=r burst=5; limit_req_status 429; "
+                                     "add_header Retry-After 1 always;"
+                                  << 10 << "";
+    QTest::newRow("busy for everything")
+        << ""
+        << "return 503;" << 2 << "it is too busy for now; run the update again later\n";
+}
+
+void tst_Integrity::serversThatLimitClientsAreWaitedFor()
+{
+    QFETCH(QString, zone);
+    QFETCH(QString, limits);
+    QFETCH(int, cards);
+    QFETCH(QString, stop);
+    // The card-info service's answers as static files, by the card asked for.
+    Nginx nginx(zone,
+                limits + " location = /bof/bof.php { try_files /info/$arg_cardids.xml =404; }");
+    if (nginx.port() == 0)
+        QSKIP("nginx is not installed (Debian's nginx-light)");
+    writeCardSite(nginx.www(), cards);
+    WorkFolder work;
+    const QString data = collection(work, cards);
+    QProcess child;
+    startProgram(child, QCoreApplication::applicationFilePath(),
+                 {"--program", nginx.origin(), "--run", "--get", "all"});
+    QVERIFY(child.waitForFinished(120000));
+    const QString errors = QString::fromLocal8Bit(child.readAllStandardError());
+    if (!stop.isEmpty()) {
+        QCOMPARE(child.exitCode(), 1);
+        QVERIFY2(errors.endsWith(stop), qPrintable(errors));
+        return;
+    }
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             qPrintable(errors));
+    QCOMPARE(filesBelow(data).size(), qsizetype(cards * 7));
+    for (const QString& file : filesBelow(data))
+        QCOMPARE(readBytes(data + "/" + file), servedBytes(QFileInfo(file).fileName()));
+    // The server did refuse some: the limits were met, and waited for.
+    QVERIFY(nginx.accessLog().contains("\" 503 ") || nginx.accessLog().contains("\" 429 "));
 }
 
 int main(int argc, char* argv[])

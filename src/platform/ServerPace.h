@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+
+// How many requests one server gets at once, and when. A server that shows it is overloaded
+// (busy answers, refused or dropped connections) gets half as many requests at once, down to
+// one, and none at all until the pause it asked for, or ours, is over; while it answers well
+// it gets one more at a time for every round of answers, up to the ceiling.
+class ServerPace
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit ServerPace(int ceiling) : m_ceiling(ceiling), m_limit(ceiling) {}
+
+    // Requests at once never beyond this.
+    void setCeiling(int ceiling);
+    int limit() const { return m_limit; }
+    // Whether one more request may go now, with this many under way.
+    bool mayStart(int underWay, Clock::time_point now) const
+    {
+        return underWay < m_limit && now >= m_resumeAt;
+    }
+    Clock::time_point resumeAt() const { return m_resumeAt; }
+    // Overload answers in a row, each of which doubled our pause; 0 after a good answer.
+    int overloadsInARow() const { return m_overloadsInARow; }
+
+    // An overload answer to a request sent at `sentAt`, with `underWay` requests to the server
+    // then (that one included). Requests sent before the last cut were sent at the former rate
+    // and do not cut again. No request goes before `pause` is over.
+    void overloaded(Clock::time_point sentAt, int underWay, std::chrono::milliseconds pause,
+                    Clock::time_point now);
+    // A good answer.
+    void answeredWell();
+
+private:
+    int m_ceiling;
+    int m_limit;
+    int m_goodAnswers = 0; // since the limit last changed
+    int m_overloadsInARow = 0;
+    Clock::time_point m_lastCut{};
+    Clock::time_point m_resumeAt{};
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// Debian's nginx on a loopback port of its own, serving `www` below its folder, with the given
+// directives in its http block and its server block, and an access log. Port 0 where nginx is
+// not installed.
+class Nginx
+{
+public:
+    Nginx(const QString& httpDirectives, const QString& serverDirectives);
+    ~Nginx();
+
+    quint16 port() const { return m_port; }
+    QString origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    // Where the served files go, before or after the start.
+    QString www() const { return m_dir.filePath(QStringLiteral("www")); }
+    QByteArray accessLog() const;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_nginx;
+    quint16 m_port = 0;
+};
+
+// The files of the cards as the sample server serves them, laid out for a static server: the
+// asset server's paths, and the card-info answers as info/CARD.xml.
+void writeCardSite(const QString& www, int cards);
