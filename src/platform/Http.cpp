@@ -85,6 +85,16 @@ QString stallReason(const Fetcher::StallRule& rule)
                                                  : QStringLiteral("%1 seconds").arg(seconds));
 }
 
+// The scheme, host and port an address begins with, as written.
+QString originOf(const QString& url)
+{
+    const qsizetype hostStart = url.indexOf(QLatin1String("://"));
+    if (hostStart < 0)
+        return {};
+    const qsizetype pathStart = url.indexOf(u'/', hostStart + 3);
+    return pathStart < 0 ? url : url.left(pathStart);
+}
+
 // The server as it is paced: its host and port.
 QString serverKey(const QString& url)
 {
@@ -110,7 +120,8 @@ struct Fetcher::Transfer
 {
     Fetcher* owner = nullptr;
     Id id = 0;
-    QString url;
+    QString url;        // as the caller built it
+    QString requestUrl; // where it is asked: on the new origin where the old one moved
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
     int tries = 0;
@@ -143,6 +154,10 @@ struct Fetcher::Transfer
     // a tunnel to it.
     QString lastAddress;
     long proxyStatus = 0;
+    // The first redirect, where it is a permanent one (301, 308), and where it leads.
+    bool redirected = false;
+    bool movedPermanently = false;
+    QString movedTo;
 
     void noteArrival(qint64 length)
     {
@@ -244,6 +259,9 @@ struct Fetcher::Transfer
         transfer.noteArrival(qint64(size * count));
         const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
         if (line.startsWith("HTTP/")) { // a new answer, after a redirect or a 100 Continue
+            const int status = line.split(' ').value(1).toInt();
+            transfer.movedPermanently = !transfer.redirected && (status == 301 || status == 308);
+            transfer.redirected = transfer.redirected || (status >= 300 && status < 400);
             transfer.announced = -1;
             transfer.chunked = false;
             transfer.framingFault.clear();
@@ -274,6 +292,9 @@ struct Fetcher::Transfer
                 transfer.framingFault =
                     QStringLiteral("the answer is encoded (%1), which this program cannot read")
                         .arg(QString::fromLatin1(encoding));
+        } else if (const QByteArray location = headerValue(line, "location");
+                   transfer.movedPermanently && transfer.movedTo.isEmpty() && !location.isEmpty()) {
+            transfer.movedTo = QString::fromLatin1(location);
         } else if (const QByteArray after = headerValue(line, "retry-after"); !after.isEmpty()) {
             bool ok = false;
             const long seconds = after.toLong(&ok);
@@ -508,7 +529,7 @@ Fetcher::TryFailure Fetcher::proxyFailure(const Transfer& transfer, int resultCo
     if (!proxyAsks && code != CURLE_COULDNT_CONNECT && code != CURLE_COULDNT_RESOLVE_PROXY)
         return {};
     const QString proxyUrl =
-        proxyUrlFor(transfer.lastAddress.isEmpty() ? transfer.url : transfer.lastAddress);
+        proxyUrlFor(transfer.lastAddress.isEmpty() ? transfer.requestUrl : transfer.lastAddress);
     if (proxyUrl.isEmpty())
         return {};
     const QString proxy = shownProxy(proxyUrl);
@@ -535,10 +556,14 @@ Fetcher::Id Fetcher::start(const QString& url)
     transfer->owner = this;
     transfer->id = m_nextId++;
     transfer->url = url;
+    const QString origin = originOf(url);
+    transfer->requestUrl = m_movedOrigins.contains(origin)
+                               ? m_movedOrigins.value(origin) + url.mid(origin.size())
+                               : url;
     transfer->headers = curl_slist_append(nullptr, "Accept-Encoding: identity");
     // Servers behind bot filters refuse or challenge a request that names no program.
     transfer->headers = curl_slist_append(transfer->headers, kUserAgentHeader.constData());
-    transfer->server = serverKey(url);
+    transfer->server = serverKey(transfer->requestUrl);
     transfer->waiting = true;
     const Id id = transfer->id;
     m_transfers.emplace(id, std::move(transfer));
@@ -558,6 +583,9 @@ void Fetcher::begin(Transfer& transfer)
     transfer.reasonPhrase.clear();
     transfer.retryAfterSeconds = -1;
     transfer.tooLarge = false;
+    transfer.redirected = false;
+    transfer.movedPermanently = false;
+    transfer.movedTo.clear();
     transfer.inflater.reset();
     transfer.paused = false;
     transfer.stalledBy = nullptr;
@@ -567,7 +595,7 @@ void Fetcher::begin(Transfer& transfer)
 
     CURL* easy = curl_easy_init();
     transfer.easy = easy;
-    curl_easy_setopt(easy, CURLOPT_URL, wireUrl(transfer.url).constData());
+    curl_easy_setopt(easy, CURLOPT_URL, wireUrl(transfer.requestUrl).constData());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, &transfer);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.error);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -592,7 +620,7 @@ void Fetcher::begin(Transfer& transfer)
     // A server that speaks HTTP/2 takes every request on one connection: wait for it to say so
     // rather than open a connection for each request started meanwhile.
     curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
-    if (const ProxySetting proxy = proxyFor(transfer.url); !proxy.readByLibcurl) {
+    if (const ProxySetting proxy = proxyFor(transfer.requestUrl); !proxy.readByLibcurl) {
         curl_easy_setopt(easy, CURLOPT_PROXY, proxy.url.constData()); // "" for none
         if (proxy.systemSignIn) { // the Windows sign-in of the user, through SSPI
             curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_NEGOTIATE | CURLAUTH_NTLM);
@@ -618,10 +646,11 @@ Fetcher::TryFailure Fetcher::describe(const Transfer& transfer, int resultCode) 
     const QString message = transfer.error[0] ? QString::fromLocal8Bit(transfer.error)
                                               : QString::fromLatin1(curl_easy_strerror(code));
     // After a redirect, the address that failed is named: it is not the one the caller asked.
-    const QString at = code != CURLE_TOO_MANY_REDIRECTS && !transfer.lastAddress.isEmpty() &&
-                               transfer.lastAddress != QString::fromUtf8(wireUrl(transfer.url))
-                           ? QStringLiteral(" (at %1)").arg(transfer.lastAddress)
-                           : QString();
+    const QString at =
+        code != CURLE_TOO_MANY_REDIRECTS && !transfer.lastAddress.isEmpty() &&
+                transfer.lastAddress != QString::fromUtf8(wireUrl(transfer.requestUrl))
+            ? QStringLiteral(" (at %1)").arg(transfer.lastAddress)
+            : QString();
     for (const PlainReason& row : kPlainReasons) {
         if (row.code != code ||
             (row.messageHolds && !message.contains(QLatin1String(row.messageHolds))))
@@ -742,6 +771,7 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
     const TryFailure failure = failureOf(transfer, resultCode, status);
     const Overload overload = overloadedBy(transfer, resultCode, status);
     if (failure.reason.isEmpty()) {
+        noteMovedOrigin(transfer);
         transfer.body.squeeze(); // a body grown without a length may hold spare room
         settle(transfer, std::move(transfer.body));
     } else if (failure.transient && overload == Overload::FewerMayHelp) {
@@ -777,6 +807,20 @@ void Fetcher::settle(Transfer& transfer, Result<QByteArray> result)
     transfer.result = std::move(result);
     transfer.waiting = false;
     emit finished(transfer.id);
+}
+
+void Fetcher::noteMovedOrigin(const Transfer& transfer)
+{
+    // Only a move of the whole origin: the same path and query, asked on another origin.
+    if (transfer.movedTo.isEmpty())
+        return;
+    const QString asked = QString::fromUtf8(wireUrl(transfer.requestUrl));
+    const QString from = originOf(asked);
+    const QString to = originOf(transfer.movedTo);
+    if (to.isEmpty() || to == from || transfer.movedTo.mid(to.size()) != asked.mid(from.size()))
+        return;
+    // The caller's origin, which later requests are built with.
+    m_movedOrigins.insert(originOf(transfer.url), to);
 }
 
 bool Fetcher::isFinished(Id id) const

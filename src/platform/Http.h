@@ -163,6 +163,9 @@ private:
     // Ends the transfer's current try, if under way.
     void release(Transfer& transfer);
     void settle(Transfer& transfer, Result<QByteArray> result);
+    // A first redirect that moved the whole origin, permanently, sends the later requests
+    // built with that origin to the new one directly.
+    void noteMovedOrigin(const Transfer& transfer);
     // The system's proxy for the address, asked once per origin.
     ProxySetting proxyFor(const QString& url) const;
     // The proxy a request to the address goes through, with its credentials; empty for none.
@@ -179,6 +182,7 @@ private:
     std::unordered_map<qintptr, std::unique_ptr<Watch>> m_watches;
     std::unordered_map<Id, std::unique_ptr<Transfer>> m_transfers;
     mutable QHash<QString, ProxySetting> m_proxies;
+    QHash<QString, QString> m_movedOrigins; // as built, to where they moved
     Id m_nextId = 1;
     qint64 m_bytesHeld = 0;
     Id m_awaited = 0; // the fetch take() waits for

@@ -60,6 +60,8 @@ private slots:
     void stallRulesTellATrickleFromASlowLine_data();
     void stallRulesTellATrickleFromASlowLine();
     void memoryStaysBoundedWhateverIsSent();
+    void aMovedOriginIsFollowedOnce_data();
+    void aMovedOriginIsFollowedOnce();
     void urlIsSentAsBuiltAndThroughTheSystemProxy();
     void proxyVariablesAreReadAsCurlReadsThem_data();
     void proxyVariablesAreReadAsCurlReadsThem();
@@ -340,6 +342,43 @@ void tst_Http::memoryStaysBoundedWhateverIsSent()
     // The bodies held back and the one waited for, and what growing them costs; the window
     // takes the rest of the 150 MB a run may use.
     QCOMPARE_LT(peakMemoryBytes() - peakBefore, qint64(100) << 20);
+}
+
+void tst_Http::aMovedOriginIsFollowedOnce_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("samePath");
+    QTest::addColumn<int>("askedAtFormer"); // of three files
+    QTest::newRow("301") << 301 << true << 1;
+    QTest::newRow("308") << 308 << true << 1;
+    QTest::newRow("302, for now") << 302 << true << 3;
+    QTest::newRow("307, for now") << 307 << true << 3;
+    QTest::newRow("301 to another path") << 301 << false << 3;
+}
+
+void tst_Http::aMovedOriginIsFollowedOnce()
+{
+    QFETCH(int, status);
+    QFETCH(bool, samePath);
+    QFETCH(int, askedAtFormer);
+    SampleCardServer moved;
+    const std::string movedOrigin = moved.origin();
+    m_server->setInjector([&](const std::string& target) -> std::optional<Answer> {
+        return Answer{status, "", Fault::None,
+                      0,      {}, movedOrigin + (samePath ? target : "/elsewhere" + target)};
+    });
+    moved.setInjector([&](const std::string& target) -> std::optional<Answer> {
+        if (target.rfind("/elsewhere", 0) == 0)
+            return Answer{200, target.substr(10)};
+        return std::nullopt;
+    });
+    for (const char* card : {"a0001", "a0002", "a0003"}) {
+        const Result<QByteArray> fetched = m_fetcher->fetch(
+            url(QString("/free/sets/%1/illustrations/%1c.jpg").arg(card).toStdString()));
+        QVERIFY2(fetched, qPrintable(fetched.error()));
+    }
+    QCOMPARE(int(m_server->requests().size()), askedAtFormer);
+    QCOMPARE(int(moved.requests().size()), 3);
 }
 
 void tst_Http::urlIsSentAsBuiltAndThroughTheSystemProxy()
