@@ -133,8 +133,10 @@ struct Fetcher::Transfer
     int underWayAtSend = 0; // requests to its server under way as this try went, itself included
     int overloadRetries = 0;
 
-    // The answer of the current try.
+    // The answer of the current try, and the memory counted for it in the owner's bytes held:
+    // the room the body holds, then the result's, until it is taken.
     QByteArray body;
+    qint64 counted = 0;
     // Bytes of headers and body so far, and samples of that count at least a stall's sampling
     // interval apart, as far back as the longest stall rule looks.
     qint64 arrived = 0;
@@ -219,12 +221,20 @@ struct Fetcher::Transfer
         }
         reserveFor(length);
         body.append(data, qsizetype(length));
-        owner->m_bytesHeld += length;
+        recount();
         return true;
     }
 
-    // Room for the bytes: the announced length at once, else a quarter more each time, never
-    // past the cap, so that the memory a body holds stays close to its size.
+    // The memory the body holds, counted again after it changed.
+    void recount()
+    {
+        owner->m_bytesHeld += body.capacity() - counted;
+        counted = body.capacity();
+    }
+
+    // Room for the bytes: the announced length at once where the bodies' budget has room for
+    // it (or the run waits for this one), else a quarter more each time, never past the cap, so
+    // that the memory a body holds stays close to its size.
     void reserveFor(qint64 length)
     {
         const qint64 needed = body.size() + length;
@@ -232,8 +242,12 @@ struct Fetcher::Transfer
             return;
         const qint64 cap = owner->m_maxBodySize;
         // A compressed body's length says nothing of the decoded one.
-        const qint64 room = announced > 0 && !inflater
-                                ? std::min(announced, cap)
+        const qint64 announcedRoom = announced > 0 && !inflater ? std::min(announced, cap) : 0;
+        const bool budgetAllows =
+            id == owner->m_awaited ||
+            owner->m_bytesHeld - counted + announcedRoom <= Fetcher::kMaxBytesHeld;
+        const qint64 room = announcedRoom > 0 && budgetAllows
+                                ? announcedRoom
                                 : std::min(cap, body.size() + body.size() / 4 + 65536);
         body.reserve(qsizetype(std::max(needed, room)));
     }
@@ -576,8 +590,8 @@ void Fetcher::begin(Transfer& transfer)
     ++transfer.tries;
     transfer.sentAt = ServerPace::Clock::now();
     transfer.underWayAtSend = underWayTo(transfer.server) + 1;
-    m_bytesHeld -= transfer.body.size();
     transfer.body = QByteArray();
+    transfer.recount();
     transfer.announced = -1;
     transfer.framingFault.clear();
     transfer.reasonPhrase.clear();
@@ -773,6 +787,7 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
     if (failure.reason.isEmpty()) {
         noteMovedOrigin(transfer);
         transfer.body.squeeze(); // a body grown without a length may hold spare room
+        transfer.recount();
         settle(transfer, std::move(transfer.body));
     } else if (failure.transient && overload == Overload::FewerMayHelp) {
         // Tried again as soon as the server's pace allows, the try not spent.
@@ -801,8 +816,8 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
 void Fetcher::settle(Transfer& transfer, Result<QByteArray> result)
 {
     if (!result) {
-        m_bytesHeld -= transfer.body.size();
         transfer.body = QByteArray();
+        transfer.recount();
     }
     transfer.result = std::move(result);
     transfer.waiting = false;
@@ -878,8 +893,7 @@ Result<QByteArray> Fetcher::take(Id id)
     if (found == m_transfers.end() || !found->second->result)
         return Result<QByteArray>::failure(QStringLiteral("the program is closing"));
     Result<QByteArray> result = std::move(*found->second->result);
-    if (result)
-        m_bytesHeld -= result.value().size();
+    m_bytesHeld -= found->second->counted;
     curl_slist_free_all(found->second->headers);
     m_transfers.erase(found);
     resumeHeldBack();
@@ -894,9 +908,7 @@ void Fetcher::discard(Id id)
         return;
     Transfer& transfer = *found->second;
     release(transfer);
-    m_bytesHeld -= transfer.body.size();
-    if (transfer.result && *transfer.result)
-        m_bytesHeld -= transfer.result->value().size();
+    m_bytesHeld -= transfer.counted;
     curl_slist_free_all(transfer.headers);
     m_transfers.erase(found);
     resumeHeldBack();

@@ -44,7 +44,8 @@
 // program in its User-Agent.
 //
 // Memory is bounded whatever servers send and however many fetches run: each body is capped,
-// and bodies not yet taken hold at most kMaxBytesHeld between them. A fetch that would pass it
+// and bodies not yet taken hold at most kMaxBytesHeld between them, arriving ones included
+// with the room reserved for them. A fetch that would pass it
 // is held back (its connection not read) until bodies are taken; the one the caller waits for
 // is never held back.
 class Fetcher final : public QObject
@@ -86,8 +87,8 @@ public:
     void discard(Id id);
     // start() and take() in one.
     Result<QByteArray> fetch(const QString& url) { return take(start(url)); }
-    // Bytes of bodies held: arrived, or arriving, and not yet taken. Past kMaxBytesHeld only by
-    // the body being waited for.
+    // Memory of bodies held: arrived, or arriving (with the room reserved for them), and not yet
+    // taken. Past kMaxBytesHeld only by the body being waited for.
     qint64 bytesHeld() const { return m_bytesHeld; }
 
     // Ends every fetch under way; each fails and nothing of it is returned.

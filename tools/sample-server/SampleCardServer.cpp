@@ -240,18 +240,23 @@ void SampleCardServer::serve(const httplib::Request& request, httplib::Response&
     }
     case Fault::Flood:
     case Fault::FloodUnannounced: {
-        const auto flood = [this, target](std::size_t, httplib::DataSink& sink) {
+        // Filler, a block at a time, never more than is left of the length announced.
+        const auto flood = [this, target](std::size_t left, httplib::DataSink& sink) {
             static const std::string block = sample::fillerBytes(64 * 1024, 7);
-            return !m_stopping && (sink.write(block.data(), block.size()) || leftEarly(target));
+            return !m_stopping &&
+                   (sink.write(block.data(), std::min(block.size(), left)) || leftEarly(target));
         };
         if (answer.fault == Fault::Flood)
             response.set_content_provider(
-                std::size_t(256) << 20, type,
-                [flood](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                    return flood(offset, sink);
+                answer.floodBytes, type,
+                [flood](std::size_t, std::size_t left, httplib::DataSink& sink) {
+                    return flood(left, sink);
                 });
         else
-            response.set_chunked_content_provider(type, flood);
+            response.set_chunked_content_provider(type,
+                                                  [flood](std::size_t, httplib::DataSink& sink) {
+                                                      return flood(std::string::npos, sink);
+                                                  });
         break;
     }
     case Fault::RedirectLoop:

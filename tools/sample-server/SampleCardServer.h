@@ -47,6 +47,7 @@ public:
         std::chrono::milliseconds trickleEvery{10};
         std::size_t burstBytes = 0; // of a trickle, sent at once before it starts
         std::string retryAfter;     // a Retry-After header's value, if any
+        std::size_t floodBytes = std::size_t(256) << 20; // what a Flood announces and sends
     };
 
     struct Request
