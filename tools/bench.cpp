@@ -1,6 +1,7 @@
 // Measures a full run of the real window against its baselines on the same machine and data:
 // the scan of a complete collection against a plain loop doing the same file work, and the
 // downloads against curl fetching the same addresses into the same files, run by turns.
+#include "Nginx.h"
 #include "SampleCollection.h"
 #include "WindowDriver.h"
 #include "cards/WholePicture.h"
@@ -42,6 +43,7 @@ struct Options
     int lineCards = 200;
     int lineMs = 50;
     int lineMbit = 10;
+    int limitedCards = 100;
     int runs = 5;
     bool warmUp = true;
     bool lineInside = false;
@@ -319,7 +321,7 @@ void forEachAddress(
 
 // One curl process fetching the same addresses into the same file names.
 double curlRun(const QString& origin, const QString& data, int cards, const QString& work,
-               bool parallel)
+               bool parallel, const QStringList& more = {})
 {
     const QString configPath = work + "/curl.config";
     QFile config(configPath);
@@ -337,6 +339,7 @@ double curlRun(const QString& origin, const QString& data, int cards, const QStr
     if (parallel)
         arguments << "--parallel"
                   << "--parallel-max" << QString::number(kPeerConnections);
+    arguments << more;
     QElapsedTimer clock;
     clock.start();
     const int status = QProcess::execute("curl", arguments);
@@ -383,6 +386,51 @@ void benchDownload(const Options& options, const QString& work, const char* figu
                  .arg(cards)
                  .arg(delayMs ? QString(", %1 ms").arg(delayMs) : QString()),
              medianOf(programSeconds), peerName(peer), medianOf(peerSeconds), peak);
+    QDir(data).removeRecursively();
+}
+
+// A real server that limits one client as shared hosts do: Debian's nginx allowing 6 connections
+// at once (503 beyond them), each at 256 KB/s. The program at its own 12 + 2 connections, and
+// at the server's 6, against curl at the server's 6 and trying busy answers again as the program
+// does (`--retry`, which honours Retry-After).
+void benchLimited(const Options& options, const QString& work)
+{
+    Nginx nginx("limit_conn_zone $binary_remote_addr zone=c:1m;",
+                "limit_conn c 6; limit_conn_status 503; limit_rate 256k;\n"
+                "location = /bof/bof.php { try_files /info/$arg_cardids.xml =404; }");
+    if (nginx.port() == 0) {
+        std::printf("limited           skipped: nginx is not installed (Debian's nginx-light)\n");
+        return;
+    }
+    const int cards = options.limitedCards;
+    writeCardSite(nginx.www(), cards);
+    const QString data = work + "/limited";
+    for (const int connections : {0, kPeerConnections}) {
+        ReadyWindow window;
+        std::vector<double> programSeconds;
+        std::vector<double> peerSeconds;
+        double peak = 0;
+        for (int run = options.warmUp ? -1 : 0; run < options.runs; ++run) {
+            emptyCardFolders(data, cards);
+            window.prepare(nginx.origin(), data, connections);
+            resetPeakMemory();
+            QElapsedTimer clock;
+            clock.start();
+            window.press();
+            const double seconds = double(clock.nsecsElapsed()) / 1e9;
+            peak = std::max(peak, peakMemoryMiB());
+            emptyCardFolders(data, cards);
+            const double curl = curlRun(nginx.origin(), data, cards, work, true, {"--retry", "5"});
+            if (run >= 0) {
+                programSeconds.push_back(seconds);
+                peerSeconds.push_back(curl);
+            }
+        }
+        printRow(
+            "limited",
+            QString("%1 cards, 6 allowed, %2").arg(cards).arg(connections ? "6 conn." : "program"),
+            medianOf(programSeconds), "curl -Z 6 --retry 5", medianOf(peerSeconds), peak);
+    }
     QDir(data).removeRecursively();
 }
 
@@ -529,9 +577,9 @@ int usage()
     std::cerr << "usage: kx-bench [--quick] [--runs N] [--scan-cards N] [--download-cards N]\n"
                  "                [--latency-cards N] [--latency-ms N] [--remote-cards N]\n"
                  "                [--remote-ms N] [--line-cards N] [--line-ms N] [--line-mbit N]\n"
-                 "                [--only FIGURE]...\n"
+                 "                [--limited-cards N] [--only FIGURE]...\n"
                  "figures: scan check-pictures download download-latency download-remote\n"
-                 "         sequential line user-reg picture-check\n";
+                 "         sequential line limited user-reg picture-check\n";
     return 2;
 }
 
@@ -663,6 +711,7 @@ int main(int argc, char* argv[])
             options.latencyCards = 10;
             options.remoteCards = 10;
             options.lineCards = 10;
+            options.limitedCards = 6;
             options.runs = 1;
             options.warmUp = false;
             continue;
@@ -680,7 +729,8 @@ int main(int argc, char* argv[])
                                                        {"--remote-ms", &options.remoteMs},
                                                        {"--line-cards", &options.lineCards},
                                                        {"--line-ms", &options.lineMs},
-                                                       {"--line-mbit", &options.lineMbit}};
+                                                       {"--line-mbit", &options.lineMbit},
+                                                       {"--limited-cards", &options.limitedCards}};
         const auto count = std::find_if(std::begin(counts), std::end(counts),
                                         [&](const auto& named) { return option == named.first; });
         if (count != std::end(counts))
@@ -720,6 +770,8 @@ int main(int argc, char* argv[])
                       Peer::CurlOneConnection, 1);
     if (wanted("line"))
         benchLine(options);
+    if (wanted("limited"))
+        benchLimited(options, work.path());
     if (wanted("user-reg"))
         benchUserReg(options, work.path());
     // Last: it holds every picture at once, which would show in the others' peak memory.

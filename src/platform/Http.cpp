@@ -128,7 +128,8 @@ struct Fetcher::Transfer
     std::optional<Result<QByteArray>> result; // set once the fetch is over
     // The server's host and port, paced as one, and the transfer's place in its pace.
     QString server;
-    bool waiting = false; // for its server's turn
+    bool waiting = false;  // for its server's turn
+    bool tryEnded = false; // reported by libcurl, not yet handled
     std::chrono::steady_clock::time_point sentAt;
     int underWayAtSend = 0; // requests to its server under way as this try went, itself included
     int overloadRetries = 0;
@@ -428,6 +429,7 @@ void Fetcher::collectFinished()
             continue;
         Transfer* transfer = nullptr;
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
+        transfer->tryEnded = true; // no longer under way, for the servers' pace
         done.emplace_back(transfer->id, message->data.result);
     }
     for (const auto& [id, code] : done) {
@@ -458,7 +460,7 @@ Fetcher::Server& Fetcher::serverOf(const Transfer& transfer)
 int Fetcher::underWayTo(const QString& server) const
 {
     return int(std::count_if(m_transfers.begin(), m_transfers.end(), [&](const auto& entry) {
-        return entry.second->easy && entry.second->server == server;
+        return entry.second->easy && !entry.second->tryEnded && entry.second->server == server;
     }));
 }
 
@@ -588,6 +590,7 @@ Fetcher::Id Fetcher::start(const QString& url)
 void Fetcher::begin(Transfer& transfer)
 {
     ++transfer.tries;
+    transfer.tryEnded = false;
     transfer.sentAt = ServerPace::Clock::now();
     transfer.underWayAtSend = underWayTo(transfer.server) + 1;
     transfer.body = QByteArray();
@@ -757,11 +760,12 @@ Fetcher::Overload Fetcher::overloadedBy(Transfer& transfer, int resultCode, long
         return Overload::None;
     }
     server.hasAnswered = true;
-    // The pause doubles with each overload in a row; the server's Retry-After may be longer.
+    // The pause doubles with each overload in a row (the answers to requests sent before the
+    // last cut are of the same one); the server's Retry-After may be longer.
     std::chrono::milliseconds pause{};
+    const int step = server.pace.overloadsInARow() - (server.pace.isLate(transfer.sentAt) ? 1 : 0);
     if (!m_retryDelays.isEmpty())
-        pause =
-            m_retryDelays[std::min(server.pace.overloadsInARow(), int(m_retryDelays.size()) - 1)];
+        pause = m_retryDelays[std::clamp(step, 0, int(m_retryDelays.size()) - 1)];
     if (transfer.retryAfterSeconds >= 0 && transfer.retryAfterSeconds <= 60)
         pause = std::max<std::chrono::milliseconds>(
             pause, std::chrono::seconds(transfer.retryAfterSeconds));

@@ -243,7 +243,7 @@ void tst_Http::transientFailuresAreTriedAgain()
 void tst_Http::aBusyServerGetsFewerRequestsAtOnce_data()
 {
     // Events, each followed by the limit it leaves: "busy N" an overload answer with N
-    // requests under way, "late" one to a request sent before the last cut, "good" an answer.
+    // requests under way, "late" one to a request sent before the last cut, "good N" N answers.
     QTest::addColumn<int>("ceiling");
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<QList<int>>("limits");
@@ -254,9 +254,10 @@ void tst_Http::aBusyServerGetsFewerRequestsAtOnce_data()
     row("halved down to one", 14, {"busy 14", "busy 7", "busy 3", "busy 1"}, {7, 3, 1, 1});
     row("fewer under way than allowed", 14, {"busy 4"}, {2});
     row("a wave of answers cuts once", 14, {"busy 14", "late", "late"}, {7, 7, 7});
-    row("one more for each round of answers", 14,
-        {"busy 2", "good", "good", "good", "good", "good"}, {1, 2, 2, 3, 3, 3});
-    row("never beyond the ceiling", 2, {"busy 2", "good", "good", "good", "good"}, {1, 2, 2, 2, 2});
+    // Back to one fewer than refused at, one more for each round of answers; beyond it slowly.
+    row("grows back", 14, {"busy 8", "good 3", "good 1", "good 5", "good 6", "good 99", "good 1"},
+        {4, 4, 5, 6, 7, 7, 8});
+    row("never beyond the ceiling", 2, {"busy 2", "good 100", "good 300"}, {1, 2, 2});
 }
 
 void tst_Http::aBusyServerGetsFewerRequestsAtOnce()
@@ -270,14 +271,18 @@ void tst_Http::aBusyServerGetsFewerRequestsAtOnce()
     for (qsizetype i = 0; i < events.size(); ++i) {
         now += std::chrono::seconds(1);
         const QString event = events[i];
-        if (event == "good") {
-            pace.answeredWell();
+        if (event.startsWith("good")) {
+            for (int answer = event.section(' ', 1).toInt(); answer > 0; --answer)
+                pace.answeredWell();
         } else {
             const bool late = event == "late";
+            const int overloads = pace.overloadsInARow();
             pace.overloaded(late ? lastCut - std::chrono::milliseconds(1) : now,
                             late ? pace.limit() : event.section(' ', 1).toInt(),
                             std::chrono::seconds(2), now);
             lastCut = late ? lastCut : now;
+            // A late answer is part of the overload that made the cut: no longer a pause.
+            QCOMPARE(pace.overloadsInARow(), late ? overloads : overloads + 1);
             // Nothing goes to the server before the pause is over, whatever is under way.
             QVERIFY(!pace.mayStart(0, now + std::chrono::seconds(1)));
             QVERIFY(pace.mayStart(0, now + std::chrono::seconds(2)));
