@@ -196,8 +196,11 @@ struct Fetcher::Transfer
         Fetcher& owner = *transfer.owner;
         const auto length = qint64(size * count);
         // Only the body the run waits for may grow past the bodies' budget, or nothing would
-        // ever free it.
-        if (transfer.id != owner.m_awaited && owner.m_bytesHeld + length > kMaxBytesHeld) {
+        // ever free it; bytes that fit the room already counted cost nothing more.
+        const bool needsRoom =
+            transfer.inflater || transfer.body.size() + length > transfer.body.capacity();
+        if (transfer.id != owner.m_awaited && needsRoom &&
+            owner.m_bytesHeld + length > kMaxBytesHeld) {
             transfer.paused = true;
             return CURL_WRITEFUNC_PAUSE;
         }
@@ -449,6 +452,20 @@ void Fetcher::setRequestsPerServer(int requests)
         server.pace.setCeiling(m_requestsPerServer);
 }
 
+void Fetcher::requeueHeldBack(const QString& server)
+{
+    for (const auto& [id, transfer] : m_transfers) {
+        if (!transfer->paused || !transfer->easy || transfer->server != server)
+            continue;
+        release(*transfer);
+        transfer->body = QByteArray();
+        transfer->recount();
+        transfer->paused = false;
+        --transfer->tries; // begun again, not tried again
+        transfer->waiting = true;
+    }
+}
+
 Fetcher::Server& Fetcher::serverOf(const Transfer& transfer)
 {
     auto found = m_servers.find(transfer.server);
@@ -478,6 +495,11 @@ void Fetcher::dispatch()
     std::optional<ServerPace::Clock::time_point> wakeAt;
     for (Transfer* transfer : waiting) {
         const ServerPace& pace = serverOf(*transfer).pace;
+        // Fetches held back for the bodies' budget wait for the one waited for; where they hold
+        // every place its server has, they give theirs up and start again later.
+        if (transfer->id == m_awaited && now >= pace.resumeAt() &&
+            !pace.mayStart(underWayTo(transfer->server), now))
+            requeueHeldBack(transfer->server);
         if (pace.mayStart(underWayTo(transfer->server), now)) {
             transfer->waiting = false;
             begin(*transfer);

@@ -136,6 +136,8 @@ private:
     // the order they were started; wakes up again when a server's pause ends.
     void dispatch();
     Server& serverOf(const Transfer& transfer);
+    // Ends the held-back fetches to the server, which begin again when their turn comes.
+    void requeueHeldBack(const QString& server);
     int underWayTo(const QString& server) const;
     // Notes the answer in its server's pace: whether it was a sign of overload, and if so
     // whether the request was alone then, or may be tried again without spending a try.

@@ -351,6 +351,18 @@ void tst_Http::memoryStaysBoundedWhateverIsSent()
                                                       .arg(Fetcher::kDefaultMaxBodySize));
         }
     }
+
+    // Fetches held back for the budget give up their places to the one waited for, where
+    // they hold every place its server has.
+    m_fetcher->setRequestsPerServer(2);
+    std::vector<Fetcher::Id> held;
+    for (int i = 0; i < 6; ++i)
+        held.push_back(m_fetcher->start(url("/flood" + std::to_string(i))));
+    QTRY_VERIFY(m_fetcher->isFinished(held[3]) && m_fetcher->bytesHeld() >= Fetcher::kMaxBytesHeld);
+    QTest::qWait(200); // the last two begun and held back
+    QVERIFY(m_fetcher->fetch(url("/free/sets/a0001/illustrations/a0001c.jpg")));
+    for (const Fetcher::Id id : held)
+        QVERIFY(m_fetcher->take(id));
 #if defined(__SANITIZE_ADDRESS__)
     QSKIP("AddressSanitizer keeps freed memory");
 #endif
