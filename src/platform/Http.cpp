@@ -143,7 +143,6 @@ struct Fetcher::Transfer
     qint64 arrived = 0;
     std::deque<std::pair<std::chrono::steady_clock::time_point, qint64>> samples;
     bool paused = false; // held back while the bodies of other fetches use the memory
-    bool heldBackThisTry = false;
     const StallRule* stalledBy = nullptr;
     qint64 announced = -1;
     QString framingFault;
@@ -197,13 +196,9 @@ struct Fetcher::Transfer
         Fetcher& owner = *transfer.owner;
         const auto length = qint64(size * count);
         // Only the body the run waits for may grow past the bodies' budget, or nothing would
-        // ever free it; bytes that fit the room already counted cost nothing more.
-        const bool needsRoom =
-            transfer.inflater || transfer.body.size() + length > transfer.body.capacity();
-        if (transfer.id != owner.m_awaited && needsRoom &&
-            owner.m_bytesHeld + length > kMaxBytesHeld) {
+        // ever free it.
+        if (transfer.id != owner.m_awaited && owner.m_bytesHeld + length > kMaxBytesHeld) {
             transfer.paused = true;
-            transfer.heldBackThisTry = true;
             return CURL_WRITEFUNC_PAUSE;
         }
         transfer.noteArrival(length);
@@ -454,20 +449,6 @@ void Fetcher::setRequestsPerServer(int requests)
         server.pace.setCeiling(m_requestsPerServer);
 }
 
-void Fetcher::requeueHeldBack(const QString& server)
-{
-    for (const auto& [id, transfer] : m_transfers) {
-        if (!transfer->paused || !transfer->easy || transfer->server != server)
-            continue;
-        release(*transfer);
-        transfer->body = QByteArray();
-        transfer->recount();
-        transfer->paused = false;
-        --transfer->tries; // begun again, not tried again
-        transfer->waiting = true;
-    }
-}
-
 Fetcher::Server& Fetcher::serverOf(const Transfer& transfer)
 {
     auto found = m_servers.find(transfer.server);
@@ -497,11 +478,6 @@ void Fetcher::dispatch()
     std::optional<ServerPace::Clock::time_point> wakeAt;
     for (Transfer* transfer : waiting) {
         const ServerPace& pace = serverOf(*transfer).pace;
-        // Fetches held back for the bodies' budget wait for the one waited for; where they hold
-        // every place its server has, they give theirs up and start again later.
-        if (transfer->id == m_awaited && now >= pace.resumeAt() &&
-            !pace.mayStart(underWayTo(transfer->server), now))
-            requeueHeldBack(transfer->server);
         if (pace.mayStart(underWayTo(transfer->server), now)) {
             transfer->waiting = false;
             begin(*transfer);
@@ -629,7 +605,6 @@ void Fetcher::begin(Transfer& transfer)
     transfer.movedTo.clear();
     transfer.inflater.reset();
     transfer.paused = false;
-    transfer.heldBackThisTry = false;
     transfer.stalledBy = nullptr;
     transfer.arrived = 0;
     transfer.restartStallClock();
@@ -818,11 +793,8 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
         transfer.body.squeeze(); // a body grown without a length may hold spare room
         transfer.recount();
         settle(transfer, std::move(transfer.body));
-    } else if (failure.transient &&
-               (overload == Overload::FewerMayHelp ||
-                (transfer.heldBackThisTry && transfer.overloadRetries < kMaxOverloadRetries))) {
-        // Tried again as soon as the server's pace allows, the try not spent: fewer at once may
-        // pass, and an answer this program held back may have been given up by the server.
+    } else if (failure.transient && overload == Overload::FewerMayHelp) {
+        // Tried again as soon as the server's pace allows, the try not spent.
         ++transfer.overloadRetries;
         --transfer.tries;
         emit retrying(transfer.url, failure.reason,
