@@ -143,6 +143,7 @@ struct Fetcher::Transfer
     qint64 arrived = 0;
     std::deque<std::pair<std::chrono::steady_clock::time_point, qint64>> samples;
     bool paused = false; // held back while the bodies of other fetches use the memory
+    bool heldBackThisTry = false;
     const StallRule* stalledBy = nullptr;
     qint64 announced = -1;
     QString framingFault;
@@ -199,6 +200,7 @@ struct Fetcher::Transfer
         // ever free it.
         if (transfer.id != owner.m_awaited && owner.m_bytesHeld + length > kMaxBytesHeld) {
             transfer.paused = true;
+            transfer.heldBackThisTry = true;
             return CURL_WRITEFUNC_PAUSE;
         }
         transfer.noteArrival(length);
@@ -605,6 +607,7 @@ void Fetcher::begin(Transfer& transfer)
     transfer.movedTo.clear();
     transfer.inflater.reset();
     transfer.paused = false;
+    transfer.heldBackThisTry = false;
     transfer.stalledBy = nullptr;
     transfer.arrived = 0;
     transfer.restartStallClock();
@@ -793,8 +796,11 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
         transfer.body.squeeze(); // a body grown without a length may hold spare room
         transfer.recount();
         settle(transfer, std::move(transfer.body));
-    } else if (failure.transient && overload == Overload::FewerMayHelp) {
-        // Tried again as soon as the server's pace allows, the try not spent.
+    } else if (failure.transient &&
+               (overload == Overload::FewerMayHelp ||
+                (transfer.heldBackThisTry && transfer.overloadRetries < kMaxOverloadRetries))) {
+        // Tried again as soon as the server's pace allows, the try not spent: fewer at once may
+        // pass, and an answer this program held back may have been given up by the server.
         ++transfer.overloadRetries;
         --transfer.tries;
         emit retrying(transfer.url, failure.reason,

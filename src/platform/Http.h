@@ -25,29 +25,30 @@
 // http or https addresses. It fails on a network error, any other status, a body whose framing
 // is broken (a Content-Length that cannot be read or that disagrees with itself or with the
 // body, a bad chunk, both chunks and a length, compressed data that is broken, cut short or in
-// an encoding it cannot read), a body over the size cap (decoded, where a server compressed
-// it although asked for the plain answer), or a
-// stall: less than 1 KB arrived in the last transfer time-out, or less than 100 KB in the last
-// ten of them (a trickle that would hold one file for days), however the rest came.
-// Transient failures (a refused or dropped connection, a stall, status 408, 429, 500, 502, 503
-// or 504) are tried again after a pause, at least as long as the program's own, however short
-// a Retry-After the server asks for. An error status is judged by the status, whatever its
-// body.
+// an encoding it cannot read), a body over the size cap (decoded, where a server compressed it
+// although asked for the plain answer), or a stall: less than 1 KB arrived in the last transfer
+// time-out, or less than 100 KB in the last ten of them (a trickle that would hold one file for
+// days), however the rest came. Transient failures (a refused or dropped connection, a stall,
+// status 408, 429, 500, 502, 503 or 504) are tried again after a pause, at least as long as the
+// program's own, however short a Retry-After the server asks for. An error status is judged by
+// the status, whatever its body. A failure that concerns only the file asked for (404, 410,
+// 451, a body over the cap) reaches this item only; 403 is the server's refusal of this item,
+// 401 of this client. Every request names the program in its User-Agent. Where a first redirect
+// moved an address permanently (301, 308) to the same path on another origin, and the fetch
+// went through, the later requests to that origin go to the new one directly.
 //
 // Each server (host and port) is paced as a whole (ServerPace): signs of overload (503, 429,
 // and, from a server that has answered before, a refused, reset or unanswered connection)
 // halve the requests it gets at once and pause every request to it, for a Retry-After too. A
 // request that met such a sign while others were under way is tried again without spending
-// one of its tries, since fewer at once may pass; alone, it spends them as any other failure. A
-// failure that concerns only the file asked for (404, 410, 451, a body over the cap) reaches this
-// item only; 403 is the server's refusal of this item, 401 of this client. Every request names the
-// program in its User-Agent.
+// one of its tries, since fewer at once may pass; alone, it spends them as any other failure.
 //
 // Memory is bounded whatever servers send and however many fetches run: each body is capped,
 // and bodies not yet taken hold at most kMaxBytesHeld between them, arriving ones included
-// with the room reserved for them. A fetch that would pass it
-// is held back (its connection not read) until bodies are taken; the one the caller waits for
-// is never held back.
+// with the room reserved for them. A fetch that would pass it is held back (its connection not
+// read) until bodies are taken; the one the caller waits for is never held back. A transient
+// failure of a fetch that was held back (a server gives up on a client that reads nothing for a
+// minute) does not spend one of its tries.
 class Fetcher final : public QObject
 {
     Q_OBJECT

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+
 #include <zlib.h>
 
 using Answer = SampleCardServer::Answer;
@@ -329,28 +331,57 @@ void tst_Http::stallRulesTellATrickleFromASlowLine()
 
 void tst_Http::memoryStaysBoundedWhateverIsSent()
 {
-    // Answers far larger than any card file, with a length and without, then answers just
-    // within the cap, each announcing its length, on as many connections at once as a run may
-    // use: every answer in flight reserves room only as the bodies' budget allows.
+    // Answers far larger than any card file, with a length and without, on as many connections
+    // at once as a run may use.
     const qint64 peakBefore = peakMemoryBytes();
     const int connections = FetchAhead::kMaxConnections + FetchAhead::kInfoConnections;
-    for (const bool withinCap : {false, true}) {
-        std::vector<Fetcher::Id> ids;
-        for (int i = 0; i < connections; ++i) {
-            const std::string path = "/flood" + std::to_string(i);
-            Answer flood{200, "", i % 2 && !withinCap ? Fault::FloodUnannounced : Fault::Flood};
-            if (withinCap)
-                flood.floodBytes = std::size_t(Fetcher::kDefaultMaxBodySize);
-            m_server->setAnswer(path, flood);
-            ids.push_back(m_fetcher->start(url(path)));
-        }
-        for (const Fetcher::Id id : ids) {
-            const Result<QByteArray> fetched = m_fetcher->take(id);
-            QCOMPARE(fetched.error(), withinCap ? QString()
-                                                : QString("the answer is larger than %1 bytes")
-                                                      .arg(Fetcher::kDefaultMaxBodySize));
-        }
+    std::vector<Fetcher::Id> ids;
+    for (int i = 0; i < connections; ++i) {
+        const std::string path = "/flood" + std::to_string(i);
+        m_server->setAnswer(path, {200, "", i % 2 ? Fault::FloodUnannounced : Fault::Flood});
+        ids.push_back(m_fetcher->start(url(path)));
     }
+    for (const Fetcher::Id id : ids)
+        QCOMPARE(m_fetcher->take(id).error(),
+                 QString("the answer is larger than %1 bytes").arg(Fetcher::kDefaultMaxBodySize));
+
+    // Answers just within the cap, each announcing its length: an answer in flight reserves its
+    // room only as the bodies' budget allows, the others are held back at their first bytes.
+    Answer full{200, "", Fault::Flood};
+    full.floodBytes = std::size_t(Fetcher::kDefaultMaxBodySize);
+    ids.clear();
+    for (int i = 0; i < connections; ++i) {
+        const std::string path = "/full" + std::to_string(i);
+        m_server->setAnswer(path, full);
+        ids.push_back(m_fetcher->start(url(path)));
+    }
+    QVERIFY(m_fetcher->take(ids[0])); // never held back, the one waited for
+    QTest::qWait(200);                // the others begun, and those past the budget held back
+    QCOMPARE_LE(m_fetcher->bytesHeld(), Fetcher::kMaxBytesHeld);
+    for (int i = 1; i < connections; ++i)
+        m_fetcher->discard(ids[i]);
+    QCOMPARE(m_fetcher->bytesHeld(), qint64(0));
+
+    // A fetch held back while the budget is full, which its server gives up on meanwhile, is
+    // tried again without spending a try.
+    ids.clear();
+    for (int i = 0; i < 4; ++i)
+        ids.push_back(m_fetcher->start(url("/full" + std::to_string(i))));
+    QTRY_COMPARE(m_fetcher->bytesHeld(), Fetcher::kMaxBytesHeld);
+    std::atomic<int> cutAnswers = 0; // counted on the server's thread
+    m_server->setInjector([&](const std::string& target) -> std::optional<Answer> {
+        if (target != "/cut" || cutAnswers++ > 0)
+            return std::nullopt;
+        Answer cut{200, std::string(100000, 'x'), Fault::Truncate};
+        cut.truncateAt = 50000;
+        return cut;
+    });
+    m_server->setAnswer("/cut", {200, std::string(100000, 'x')});
+    const Fetcher::Id heldBack = m_fetcher->start(url("/cut"));
+    QTest::qWait(200); // held back at its first bytes, and the server gone
+    QVERIFY2(m_fetcher->take(heldBack), "a held-back fetch spent its only try");
+    for (const Fetcher::Id id : ids)
+        QVERIFY(m_fetcher->take(id));
 #if defined(__SANITIZE_ADDRESS__)
     QSKIP("AddressSanitizer keeps freed memory");
 #endif
