@@ -351,41 +351,59 @@ double curlRun(const QString& origin, const QString& data, int cards, const QStr
     return seconds;
 }
 
-void benchDownload(const Options& options, const QString& work, const char* figure, int cards,
-                   int delayMs, Peer peer, int connections)
+struct Turns
 {
-    SampleServerProcess server(cards, delayMs);
-    const QString data = work + "/download";
+    double program = 0; // median seconds
+    double peer = 0;    // median seconds
+    double peakMiB = 0; // the program's
+};
+
+// The program's download into empty card folders, then the peer's, taking turns so that both
+// see the machine in the same state.
+Turns takeTurns(const Options& options, const QString& origin, const QString& data, int cards,
+                int connections, const std::function<double()>& peer)
+{
     ReadyWindow window;
     std::vector<double> programSeconds;
     std::vector<double> peerSeconds;
-    double peak = 0;
-    const int requests = cards * 6;
-    // Program and peer take turns, so that both see the machine in the same state.
+    Turns turns;
     for (int run = options.warmUp ? -1 : 0; run < options.runs; ++run) {
         emptyCardFolders(data, cards);
-        window.prepare(server.origin(), data, connections);
+        window.prepare(origin, data, connections);
         resetPeakMemory();
         QElapsedTimer clock;
         clock.start();
         window.press();
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
-        peak = std::max(peak, peakMemoryMiB());
+        turns.peakMiB = std::max(turns.peakMiB, peakMemoryMiB());
         emptyCardFolders(data, cards);
-        const double baseline =
-            peer == Peer::LatencyFloor
-                ? requests * delayMs / 1000.0 / kPeerConnections
-                : curlRun(server.origin(), data, cards, work, peer == Peer::CurlParallel);
+        const double peerRun = peer();
         if (run >= 0) {
             programSeconds.push_back(seconds);
-            peerSeconds.push_back(baseline);
+            peerSeconds.push_back(peerRun);
         }
     }
+    turns.program = medianOf(programSeconds);
+    turns.peer = medianOf(peerSeconds);
+    return turns;
+}
+
+void benchDownload(const Options& options, const QString& work, const char* figure, int cards,
+                   int delayMs, Peer peer, int connections)
+{
+    SampleServerProcess server(cards, delayMs);
+    const QString data = work + "/download";
+    const int requests = cards * 6;
+    const Turns turns = takeTurns(options, server.origin(), data, cards, connections, [&] {
+        return peer == Peer::LatencyFloor
+                   ? requests * delayMs / 1000.0 / kPeerConnections
+                   : curlRun(server.origin(), data, cards, work, peer == Peer::CurlParallel);
+    });
     printRow(figure,
              QString("%1 cards%2, program")
                  .arg(cards)
                  .arg(delayMs ? QString(", %1 ms").arg(delayMs) : QString()),
-             medianOf(programSeconds), peerName(peer), medianOf(peerSeconds), peak);
+             turns.program, peerName(peer), turns.peer, turns.peakMiB);
     QDir(data).removeRecursively();
 }
 
@@ -406,30 +424,13 @@ void benchLimited(const Options& options, const QString& work)
     writeCardSite(nginx.www(), cards);
     const QString data = work + "/limited";
     for (const int connections : {0, kPeerConnections}) {
-        ReadyWindow window;
-        std::vector<double> programSeconds;
-        std::vector<double> peerSeconds;
-        double peak = 0;
-        for (int run = options.warmUp ? -1 : 0; run < options.runs; ++run) {
-            emptyCardFolders(data, cards);
-            window.prepare(nginx.origin(), data, connections);
-            resetPeakMemory();
-            QElapsedTimer clock;
-            clock.start();
-            window.press();
-            const double seconds = double(clock.nsecsElapsed()) / 1e9;
-            peak = std::max(peak, peakMemoryMiB());
-            emptyCardFolders(data, cards);
-            const double curl = curlRun(nginx.origin(), data, cards, work, true, {"--retry", "5"});
-            if (run >= 0) {
-                programSeconds.push_back(seconds);
-                peerSeconds.push_back(curl);
-            }
-        }
+        const Turns turns = takeTurns(options, nginx.origin(), data, cards, connections, [&] {
+            return curlRun(nginx.origin(), data, cards, work, true, {"--retry", "5"});
+        });
         printRow(
             "limited",
             QString("%1 cards, 6 allowed, %2").arg(cards).arg(connections ? "6 conn." : "program"),
-            medianOf(programSeconds), "curl -Z 6 --retry 5", medianOf(peerSeconds), peak);
+            turns.program, "curl -Z 6 --retry 5", turns.peer, turns.peakMiB);
     }
     QDir(data).removeRecursively();
 }

@@ -519,11 +519,9 @@ class Squid
 public:
     Squid()
     {
-        QTcpServer probe; // a port nobody uses
-        if (!QFileInfo::exists("/usr/sbin/squid") || !probe.listen(QHostAddress::LocalHost))
+        const quint16 port = unusedLocalPort();
+        if (!QFileInfo::exists("/usr/sbin/squid") || port == 0)
             return;
-        const quint16 port = probe.serverPort();
-        probe.close();
         // squid started by root runs as another user, which must read and write here.
         QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7777));
         QProcess hash;
@@ -544,14 +542,8 @@ public:
                        .arg(dir)
                        .toUtf8());
         m_squid.start("/usr/sbin/squid", {"-N", "-f", m_dir.filePath("squid.conf")});
-        for (int attempt = 0; attempt < 100 && m_port == 0; ++attempt) {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, port);
-            if (socket.waitForConnected(100))
-                m_port = port;
-            else
-                QThread::msleep(100);
-        }
+        if (listensSoon(port))
+            m_port = port;
     }
     ~Squid()
     {

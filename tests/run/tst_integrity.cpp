@@ -13,8 +13,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include <csignal>
@@ -415,10 +413,8 @@ void tst_Integrity::aRealSiteThatCompressesAnyway()
                "header('Content-Type: text/xml');\n"
                "header('Content-Encoding: gzip');\n"
                "echo gzencode(file_get_contents(__DIR__ . \"/../info/$card.xml\"));\n");
-    QTcpServer probe; // a port nobody uses
-    QVERIFY(probe.listen(QHostAddress::LocalHost));
-    const quint16 port = probe.serverPort();
-    probe.close();
+    const quint16 port = unusedLocalPort();
+    QVERIFY(port != 0);
     QString modules;
     for (const char* module : {"mpm_prefork", "authz_core", "filter", "deflate", "env"})
         modules += QString("LoadModule %1_module /usr/lib/apache2/modules/mod_%1.so\n").arg(module);
@@ -443,13 +439,7 @@ void tst_Integrity::aRealSiteThatCompressesAnyway()
         apache.terminate();
         apache.waitForFinished(10000);
     });
-    QTRY_VERIFY2(
-        [&] {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, port);
-            return socket.waitForConnected(100);
-        }(),
-        readBytes(site.filePath("error.log")).constData());
+    QVERIFY2(listensSoon(port), readBytes(site.filePath("error.log")).constData());
 
     QProcess child;
     startProgram(child, QCoreApplication::applicationFilePath(),

@@ -9,14 +9,29 @@
 #include <QTcpSocket>
 #include <QThread>
 
+quint16 unusedLocalPort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+}
+
+bool listensSoon(quint16 port)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(100))
+            return true;
+        QThread::msleep(100);
+    }
+    return false;
+}
+
 Nginx::Nginx(const QString& httpDirectives, const QString& serverDirectives)
 {
-    QTcpServer probe; // a port nobody uses
-    if (!QFileInfo::exists(QStringLiteral("/usr/sbin/nginx")) ||
-        !probe.listen(QHostAddress::LocalHost))
+    const quint16 port = unusedLocalPort();
+    if (!QFileInfo::exists(QStringLiteral("/usr/sbin/nginx")) || port == 0)
         return;
-    const quint16 port = probe.serverPort();
-    probe.close();
     QDir().mkpath(www());
     const QString dir = m_dir.path();
     writeBytes(m_dir.filePath(QStringLiteral("nginx.conf")),
@@ -34,14 +49,8 @@ Nginx::Nginx(const QString& httpDirectives, const QString& serverDirectives)
     m_nginx.start(QStringLiteral("/usr/sbin/nginx"),
                   {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("nginx.conf")),
                    QStringLiteral("-p"), dir});
-    for (int attempt = 0; attempt < 100 && m_port == 0; ++attempt) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (socket.waitForConnected(100))
-            m_port = port;
-        else
-            QThread::msleep(100);
-    }
+    if (listensSoon(port))
+        m_port = port;
 }
 
 Nginx::~Nginx()

@@ -5,6 +5,11 @@
 #include <QString>
 #include <QTemporaryDir>
 
+// For every real server the tests start on loopback: a port nobody uses now (0 where none is
+// free), and whether the server listens on it within ten seconds.
+quint16 unusedLocalPort();
+bool listensSoon(quint16 port);
+
 // Debian's nginx on a loopback port of its own, serving `www` below its folder, with the given
 // directives in its http block and its server block, and an access log. Port 0 where nginx is
 // not installed.
