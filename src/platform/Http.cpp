@@ -796,6 +796,14 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
         transfer.body.squeeze(); // a body grown without a length may hold spare room
         transfer.recount();
         settle(transfer, std::move(transfer.body));
+    } else if (transfer.requestUrl != transfer.url && failure.reach == Reach::Everything) {
+        // Where the origin moved fails as a whole: forget the move, and ask as built again,
+        // which follows whatever the origin says now, the try not spent.
+        m_movedOrigins.remove(originOf(transfer.url));
+        transfer.requestUrl = transfer.url;
+        transfer.server = serverKey(transfer.url);
+        --transfer.tries;
+        transfer.waiting = true;
     } else if (failure.transient &&
                (overload == Overload::FewerMayHelp ||
                 (transfer.heldBackThisTry && transfer.overloadRetries < kMaxOverloadRetries))) {

@@ -35,7 +35,8 @@
 // 451, a body over the cap) reaches this item only; 403 is the server's refusal of this item,
 // 401 of this client. Every request names the program in its User-Agent. Where a first redirect
 // moved an address permanently (301, 308) to the same path on another origin, and the fetch
-// went through, the later requests to that origin go to the new one directly.
+// went through, the later requests to that origin go to the new one directly, until one fails
+// there as a whole (it is then asked as built again).
 //
 // Each server (host and port) is paced as a whole (ServerPace): signs of overload (503, 429,
 // and, from a server that has answered before, a refused, reset or unanswered connection)

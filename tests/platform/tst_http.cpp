@@ -64,6 +64,7 @@ private slots:
     void memoryStaysBoundedWhateverIsSent();
     void aMovedOriginIsFollowedOnce_data();
     void aMovedOriginIsFollowedOnce();
+    void aMovedOriginThatFailsIsForgotten();
     void urlIsSentAsBuiltAndThroughTheSystemProxy();
     void proxyVariablesAreReadAsCurlReadsThem_data();
     void proxyVariablesAreReadAsCurlReadsThem();
@@ -425,6 +426,26 @@ void tst_Http::aMovedOriginIsFollowedOnce()
     }
     QCOMPARE(int(m_server->requests().size()), askedAtFormer);
     QCOMPARE(int(moved.requests().size()), 3);
+}
+
+void tst_Http::aMovedOriginThatFailsIsForgotten()
+{
+    // Moved for a while, then back: the file asked after the move was undone still arrives.
+    auto moved = std::make_unique<SampleCardServer>();
+    const std::string movedOrigin = moved->origin();
+    std::atomic<bool> redirecting = true;
+    m_server->setInjector([&](const std::string& target) -> std::optional<Answer> {
+        if (!redirecting)
+            return std::nullopt;
+        return Answer{301, "", Fault::None, 0, {}, movedOrigin + target};
+    });
+    QVERIFY(m_fetcher->fetch(url("/free/sets/a0001/illustrations/a0001c.jpg")));
+    moved.reset();
+    redirecting = false;
+    const Result<QByteArray> fetched =
+        m_fetcher->fetch(url("/free/sets/a0002/illustrations/a0002c.jpg"));
+    QVERIFY2(fetched, qPrintable(fetched.error()));
+    QCOMPARE(fetched.value(), servedBytes("a0002c.jpg"));
 }
 
 void tst_Http::urlIsSentAsBuiltAndThroughTheSystemProxy()
