@@ -1,25 +1,30 @@
 // Measures a full run of the real window against its baselines on the same machine and data:
 // the scan of a complete collection against a plain loop doing the same file work, and the
 // downloads against curl fetching the same addresses into the same files, run by turns.
-#include "Nginx.h"
+#include "RealServers.h"
 #include "SampleCollection.h"
+#include "TestSupport.h"
 #include "WindowDriver.h"
 #include "cards/WholePicture.h"
 #include "platform/Files.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <iostream>
@@ -44,6 +49,7 @@ struct Options
     int lineMs = 50;
     int lineMbit = 10;
     int limitedCards = 100;
+    int memoryCards = 24;
     int runs = 5;
     bool warmUp = true;
     bool lineInside = false;
@@ -435,6 +441,50 @@ void benchLimited(const Options& options, const QString& work)
     QDir(data).removeRecursively();
 }
 
+// A whole PNG of noise, which no compression shrinks, just under the bytes given.
+QByteArray noisePicture(qint64 bytes)
+{
+    const int side = int(std::sqrt(double(bytes) / 3)) - 8;
+    QImage image(side, side, QImage::Format_RGB888);
+    QRandomGenerator noise(7);
+    for (int row = 0; row < side; ++row)
+        noise.fillRange(reinterpret_cast<quint32*>(image.scanLine(row)),
+                        image.bytesPerLine() / int(sizeof(quint32)));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG", 0);
+    return png;
+}
+
+// Pictures of 8 MB from Debian's nginx at 1 to 64 connections: the program's peak memory, which
+// the bodies in flight and those held share, against curl at as many connections.
+void benchMemory(const Options& options, const QString& work)
+{
+    Nginx nginx("", "location = /bof/bof.php { try_files /info/$arg_cardids.xml =404; }");
+    if (nginx.port() == 0) {
+        std::printf("memory            skipped: nginx is not installed (Debian's nginx-light)\n");
+        return;
+    }
+    const int cards = options.memoryCards;
+    writeCardSite(nginx.www(), cards);
+    const QByteArray picture = noisePicture(8000000);
+    for (int card = 0; card < cards; ++card)
+        writeBytes(
+            QString("%1/free/sets/%2/illustrations/%2_full.png").arg(nginx.www(), cardName(card)),
+            picture);
+    const QString data = work + "/memory";
+    for (const int connections : {1, 6, 12, 32, 64}) {
+        const Turns turns = takeTurns(options, nginx.origin(), data, cards, connections, [&] {
+            return curlRun(nginx.origin(), data, cards, work, true,
+                           {"--parallel-max", QString::number(connections)});
+        });
+        printRow("memory", QString("%1 cards of 8 MB, %2 conn.").arg(cards).arg(connections),
+                 turns.program, QString("curl -Z %1").arg(connections), turns.peer, turns.peakMiB);
+    }
+    QDir(data).removeRecursively();
+}
+
 // Bytes the namespace's loopback has sent, as its queueing discipline counts them.
 qint64 lineBytesSent()
 {
@@ -578,9 +628,9 @@ int usage()
     std::cerr << "usage: kx-bench [--quick] [--runs N] [--scan-cards N] [--download-cards N]\n"
                  "                [--latency-cards N] [--latency-ms N] [--remote-cards N]\n"
                  "                [--remote-ms N] [--line-cards N] [--line-ms N] [--line-mbit N]\n"
-                 "                [--limited-cards N] [--only FIGURE]...\n"
+                 "                [--limited-cards N] [--memory-cards N] [--only FIGURE]...\n"
                  "figures: scan check-pictures download download-latency download-remote\n"
-                 "         sequential line limited user-reg picture-check\n";
+                 "         sequential line limited memory user-reg picture-check\n";
     return 2;
 }
 
@@ -713,6 +763,7 @@ int main(int argc, char* argv[])
             options.remoteCards = 10;
             options.lineCards = 10;
             options.limitedCards = 6;
+            options.memoryCards = 4;
             options.runs = 1;
             options.warmUp = false;
             continue;
@@ -731,7 +782,8 @@ int main(int argc, char* argv[])
                                                        {"--line-cards", &options.lineCards},
                                                        {"--line-ms", &options.lineMs},
                                                        {"--line-mbit", &options.lineMbit},
-                                                       {"--limited-cards", &options.limitedCards}};
+                                                       {"--limited-cards", &options.limitedCards},
+                                                       {"--memory-cards", &options.memoryCards}};
         const auto count = std::find_if(std::begin(counts), std::end(counts),
                                         [&](const auto& named) { return option == named.first; });
         if (count != std::end(counts))
@@ -773,6 +825,8 @@ int main(int argc, char* argv[])
         benchLine(options);
     if (wanted("limited"))
         benchLimited(options, work.path());
+    if (wanted("memory"))
+        benchMemory(options, work.path());
     if (wanted("user-reg"))
         benchUserReg(options, work.path());
     // Last: it holds every picture at once, which would show in the others' peak memory.

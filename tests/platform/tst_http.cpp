@@ -1,4 +1,4 @@
-#include "Nginx.h"
+#include "RealServers.h"
 #include "SampleCardServer.h"
 #include "SampleCollection.h"
 #include "TestSupport.h"

@@ -1,6 +1,6 @@
 // The program as a separate process, killed or held to a file-size limit in the middle of a
 // run: nothing stored half-way, and the run log lags the files by at most the kind in hand.
-#include "Nginx.h"
+#include "RealServers.h"
 #include "SampleCardServer.h"
 #include "SampleCollection.h"
 #include "TestSupport.h"
@@ -395,16 +395,17 @@ void tst_Integrity::theWindowTakesItsOptions()
 
 void tst_Integrity::aRealSiteThatCompressesAnyway()
 {
-    const QStringList php = QDir("/usr/lib/apache2/modules").entryList({"libphp*.so"});
-    if (!QFileInfo::exists("/usr/sbin/apache2") || php.isEmpty())
+    if (!Apache::installed())
         QSKIP("Apache with PHP is not installed (Debian's apache2 and libapache2-mod-php)");
     WorkFolder work;
     const QString data = collection(work, 20);
     // Pictures and info files compressed by mod_deflate told to compress for every client, and
     // a card-info page that gzips its answer whatever the request asks for.
-    QTemporaryDir site;
-    QFile::setPermissions(site.path(), QFileDevice::Permissions(0x7755)); // for Apache's workers
-    const QString www = site.filePath("www");
+    Apache apache({"filter", "deflate", "env"},
+                  "<Location /free>\n  SetOutputFilter DEFLATE\n  SetEnv force-gzip 1\n"
+                  "</Location>");
+    QVERIFY2(apache.port() != 0, apache.errorLog().constData());
+    const QString www = apache.www();
     writeCardSite(www, 20);
     writeBytes(www + "/bof/bof.php",
                "<?php\n"
@@ -413,37 +414,9 @@ void tst_Integrity::aRealSiteThatCompressesAnyway()
                "header('Content-Type: text/xml');\n"
                "header('Content-Encoding: gzip');\n"
                "echo gzencode(file_get_contents(__DIR__ . \"/../info/$card.xml\"));\n");
-    const quint16 port = unusedLocalPort();
-    QVERIFY(port != 0);
-    QString modules;
-    for (const char* module : {"mpm_prefork", "authz_core", "filter", "deflate", "env"})
-        modules += QString("LoadModule %1_module /usr/lib/apache2/modules/mod_%1.so\n").arg(module);
-    writeBytes(site.filePath("apache2.conf"),
-               QString("ServerRoot %1\nServerName 127.0.0.1\nListen 127.0.0.1:%2\n"
-                       "PidFile %1/apache2.pid\nDefaultRuntimeDir %1\nErrorLog %1/error.log\n"
-                       "User www-data\nGroup www-data\nMaxRequestWorkers 32\n%3"
-                       "LoadModule php_module /usr/lib/apache2/modules/%4\n"
-                       "DocumentRoot %1/www\n"
-                       "<FilesMatch \\.php$>\n  SetHandler application/x-httpd-php\n</FilesMatch>\n"
-                       "<Directory %1/www/free>\n  SetOutputFilter DEFLATE\n"
-                       "  SetEnv force-gzip 1\n</Directory>\n")
-                   .arg(site.path())
-                   .arg(port)
-                   .arg(modules, php.first())
-                   .toUtf8());
-    QProcess apache;
-    apache.setProcessChannelMode(QProcess::ForwardedChannels);
-    apache.setChildProcessModifier([] { ::setsid(); }); // it stops its whole process group
-    apache.start("/usr/sbin/apache2", {"-f", site.filePath("apache2.conf"), "-DFOREGROUND"});
-    const auto stop = qScopeGuard([&] {
-        apache.terminate();
-        apache.waitForFinished(10000);
-    });
-    QVERIFY2(listensSoon(port), readBytes(site.filePath("error.log")).constData());
-
     QProcess child;
     startProgram(child, QCoreApplication::applicationFilePath(),
-                 {"--program", QString("http://127.0.0.1:%1").arg(port), "--run", "--get", "all"});
+                 {"--program", apache.origin(), "--run", "--get", "all"});
     QVERIFY(child.waitForFinished(60000));
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
              child.readAllStandardError().constData());

@@ -31,6 +31,29 @@ private:
     quint16 m_port = 0;
 };
 
+// Debian's Apache (prefork, with PHP where installed) on a loopback port of its own, serving
+// `www` below its folder, with the given modules and directives besides, and an access log
+// that names each client's port (one port a connection). Port 0 where it is not installed or
+// does not start; errorLog() then says why.
+class Apache
+{
+public:
+    Apache(const QStringList& modules, const QString& directives);
+    ~Apache();
+    static bool installed();
+
+    quint16 port() const { return m_port; }
+    QString origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    QString www() const { return m_dir.filePath(QStringLiteral("www")); }
+    QByteArray accessLog() const;
+    QByteArray errorLog() const;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_apache;
+    quint16 m_port = 0;
+};
+
 // The files of the cards as the sample server serves them, laid out for a static server: the
 // asset server's paths, and the card-info answers as info/CARD.xml.
 void writeCardSite(const QString& www, int cards);

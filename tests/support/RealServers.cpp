@@ -1,4 +1,4 @@
-#include "Nginx.h"
+#include "RealServers.h"
 
 #include "SampleCollection.h"
 #include "TestSupport.h"
@@ -8,6 +8,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 quint16 unusedLocalPort()
 {
@@ -62,6 +66,74 @@ Nginx::~Nginx()
 QByteArray Nginx::accessLog() const
 {
     return readBytes(m_dir.filePath(QStringLiteral("access.log")));
+}
+
+namespace {
+const QString kApacheModules = QStringLiteral("/usr/lib/apache2/modules");
+
+QString phpModule()
+{
+    const QStringList found = QDir(kApacheModules).entryList({QStringLiteral("libphp*.so")});
+    return found.isEmpty() ? QString() : found.first();
+}
+} // namespace
+
+bool Apache::installed()
+{
+    return QFileInfo::exists(QStringLiteral("/usr/sbin/apache2")) && !phpModule().isEmpty();
+}
+
+Apache::Apache(const QStringList& modules, const QString& directives)
+{
+    const quint16 port = unusedLocalPort();
+    if (!installed() || port == 0)
+        return;
+    // Its workers run as another user where it is started by root.
+    QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7755));
+    QDir().mkpath(www());
+    QString loads;
+    for (const QString& module :
+         QStringList{QStringLiteral("mpm_prefork"), QStringLiteral("authz_core")} + modules)
+        loads += QStringLiteral("LoadModule %1_module %2/mod_%1.so\n").arg(module, kApacheModules);
+    writeBytes(
+        m_dir.filePath(QStringLiteral("apache2.conf")),
+        QStringLiteral("ServerRoot %1\nServerName 127.0.0.1\nListen 127.0.0.1:%2\n"
+                       "PidFile %1/apache2.pid\nDefaultRuntimeDir %1\nErrorLog %1/error.log\n"
+                       "LogFormat \"%h %{remote}p \\\"%r\\\" %>s\" ports\n"
+                       "CustomLog %1/access.log ports\n"
+                       "User www-data\nGroup www-data\n%3"
+                       "LoadModule php_module %4/%5\nDocumentRoot %1/www\n"
+                       "<FilesMatch \\.php$>\n  SetHandler application/x-httpd-php\n"
+                       "</FilesMatch>\n%6\n")
+            .arg(m_dir.path())
+            .arg(port)
+            .arg(loads, kApacheModules, phpModule(), directives)
+            .toUtf8());
+    m_apache.setProcessChannelMode(QProcess::ForwardedChannels);
+#ifdef Q_OS_UNIX
+    m_apache.setChildProcessModifier([] { ::setsid(); }); // it stops its whole process group
+#endif
+    m_apache.start(QStringLiteral("/usr/sbin/apache2"),
+                   {QStringLiteral("-f"), m_dir.filePath(QStringLiteral("apache2.conf")),
+                    QStringLiteral("-DFOREGROUND")});
+    if (listensSoon(port))
+        m_port = port;
+}
+
+Apache::~Apache()
+{
+    m_apache.terminate();
+    m_apache.waitForFinished(10000);
+}
+
+QByteArray Apache::accessLog() const
+{
+    return readBytes(m_dir.filePath(QStringLiteral("access.log")));
+}
+
+QByteArray Apache::errorLog() const
+{
+    return readBytes(m_dir.filePath(QStringLiteral("error.log")));
 }
 
 void writeCardSite(const QString& www, int cards)
