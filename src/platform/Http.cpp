@@ -144,6 +144,11 @@ struct Fetcher::Transfer
     std::deque<std::pair<std::chrono::steady_clock::time_point, qint64>> samples;
     bool paused = false; // held back while the bodies of other fetches use the memory
     bool heldBackThisTry = false;
+    // Whether this try opened a connection of its own, and whether the server left it waiting
+    // there while it answered later requests on others (asked again, once a fetch).
+    bool onNewConnection = false;
+    bool keptWaiting = false;
+    bool leftAQueue = false;
     const StallRule* stalledBy = nullptr;
     qint64 announced = -1;
     QString framingFault;
@@ -162,6 +167,23 @@ struct Fetcher::Transfer
     bool redirected = false;
     bool movedPermanently = false;
     QString movedTo;
+
+    // A server with a fixed number of workers, each holding a kept-alive connection, leaves a
+    // request on a new connection unanswered in its queue while it answers those sent later on
+    // its other connections; a request that is merely slow to answer is seldom on a new one.
+    bool isKeptWaiting() const
+    {
+        return arrived == 0 && onNewConnection && !leftAQueue &&
+               std::chrono::steady_clock::now() - sentAt >= kQueueWait &&
+               owner->serverOf(*this).lastAnswerSentAt > sentAt;
+    }
+
+    static int onSocketOpened(void* self, curl_socket_t, curlsocktype purpose)
+    {
+        if (purpose == CURLSOCKTYPE_IPCXN)
+            static_cast<Transfer*>(self)->onNewConnection = true;
+        return CURL_SOCKOPT_OK;
+    }
 
     void noteArrival(qint64 length)
     {
@@ -260,6 +282,10 @@ struct Fetcher::Transfer
         auto& transfer = *static_cast<Transfer*>(self);
         if (transfer.paused)
             return 0;
+        if (transfer.isKeptWaiting()) {
+            transfer.keptWaiting = transfer.leftAQueue = true;
+            return 1;
+        }
         transfer.sample();
         for (const StallRule& rule : transfer.owner->stallRules()) {
             if (transfer.hasStalled(rule)) {
@@ -608,6 +634,8 @@ void Fetcher::begin(Transfer& transfer)
     transfer.inflater.reset();
     transfer.paused = false;
     transfer.heldBackThisTry = false;
+    transfer.onNewConnection = false;
+    transfer.keptWaiting = false;
     transfer.stalledBy = nullptr;
     transfer.arrived = 0;
     transfer.restartStallClock();
@@ -633,6 +661,8 @@ void Fetcher::begin(Transfer& transfer)
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &Transfer::onSocketOpened);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, &transfer);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(m_transferTimeout.count()));
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(m_transferTimeout.count()));
@@ -758,6 +788,7 @@ Fetcher::Overload Fetcher::overloadedBy(Transfer& transfer, int resultCode, long
     if (!overload) {
         if (status > 0) {
             server.hasAnswered = true;
+            server.lastAnswerSentAt = std::max(server.lastAnswerSentAt, transfer.sentAt);
             server.pace.answeredWell();
         }
         return Overload::None;
@@ -796,6 +827,17 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
         transfer.body.squeeze(); // a body grown without a length may hold spare room
         transfer.recount();
         settle(transfer, std::move(transfer.body));
+    } else if (transfer.keptWaiting) {
+        // Asked again where the server answers: on as many connections at once as it does.
+        const int answering =
+            int(std::count_if(m_transfers.begin(), m_transfers.end(), [&](const auto& entry) {
+                const Transfer& other = *entry.second;
+                return other.easy && !other.tryEnded && other.server == transfer.server &&
+                       (other.arrived > 0 || !other.onNewConnection);
+            }));
+        serverOf(transfer).pace.keptWaiting(answering, ServerPace::Clock::now());
+        --transfer.tries;
+        transfer.waiting = true;
     } else if (transfer.requestUrl != transfer.url && failure.reach == Reach::Everything) {
         // Where the origin moved fails as a whole: forget the move, and ask as built again,
         // which follows whatever the origin says now, the try not spent.

@@ -43,6 +43,10 @@
 // halve the requests it gets at once and pause every request to it, for a Retry-After too. A
 // request that met such a sign while others were under way is tried again without spending
 // one of its tries, since fewer at once may pass; alone, it spends them as any other failure.
+// A request left unanswered on a new connection for kQueueWait while the server answers later
+// ones waits in its queue (a server with a fixed number of workers, each holding a kept-alive
+// connection): it is asked again, once, without spending a try, and the server gets as many
+// requests at once as it was answering.
 //
 // Memory is bounded whatever servers send and however many fetches run: each body is capped,
 // and bodies not yet taken hold at most kMaxBytesHeld between them, arriving ones included
@@ -106,6 +110,9 @@ public:
     void setRequestsPerServer(int requests);
     // Tries a request may make without spending its own, while fewer at once may help.
     static constexpr int kMaxOverloadRetries = 8;
+    // How long a request on a new connection may go unanswered while the server answers later
+    // ones, before it is taken to wait in the server's queue.
+    static constexpr std::chrono::seconds kQueueWait{1};
 
 signals:
     void finished(Fetcher::Id id);
@@ -119,6 +126,8 @@ private:
     {
         ServerPace pace;
         bool hasAnswered = false; // with any status: its refusals of connections are overload
+        // When the latest request it answered was sent.
+        ServerPace::Clock::time_point lastAnswerSentAt{};
     };
 
     struct Callbacks;

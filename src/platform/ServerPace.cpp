@@ -25,6 +25,14 @@ void ServerPace::overloaded(Clock::time_point sentAt, int underWay, std::chrono:
     m_lastCut = now;
 }
 
+void ServerPace::keptWaiting(int answering, Clock::time_point now)
+{
+    m_limit = std::max(1, std::min(m_limit, answering));
+    m_probeFrom = m_limit;
+    m_goodAnswers = 0;
+    m_lastCut = now;
+}
+
 void ServerPace::answeredWell()
 {
     m_overloadsInARow = 0;

@@ -36,6 +36,9 @@ public:
     // No request goes before `pause` is over.
     void overloaded(Clock::time_point sentAt, int underWay, std::chrono::milliseconds pause,
                     Clock::time_point now);
+    // A request left waiting in the server's queue while `answering` others were answered:
+    // the server serves that many at once. No pause; slow growth from there.
+    void keptWaiting(int answering, Clock::time_point now);
     // A good answer.
     void answeredWell();
 

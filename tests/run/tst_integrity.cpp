@@ -6,9 +6,11 @@
 #include "TestSupport.h"
 #include "WindowDriver.h"
 #include "app/Program.h"
+#include "cards/FetchAhead.h"
 #include "log/RunLog.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
+#include "platform/ServerPace.h"
 
 #include <QApplication>
 #include <QDir>
@@ -75,6 +77,7 @@ private slots:
     void theWindowTakesItsOptions_data();
     void theWindowTakesItsOptions();
     void aRealSiteThatCompressesAnyway();
+    void aServerWithFewWorkersGetsTheConnectionsItServes();
     void serversThatLimitClientsAreWaitedFor_data();
     void serversThatLimitClientsAreWaitedFor();
 
@@ -391,6 +394,40 @@ void tst_Integrity::theWindowTakesItsOptions()
     QCOMPARE(int(server.requests().size()), fetched);
     if (fetched > 1)
         QCOMPARE(connections.size() == 1, oneConnection);
+}
+
+void tst_Integrity::aServerWithFewWorkersGetsTheConnectionsItServes()
+{
+    if (!Apache::installed())
+        QSKIP("Apache with PHP is not installed (Debian's apache2 and libapache2-mod-php)");
+    // Four workers, each holding its kept-alive connection for 5 s: a connection beyond them
+    // waits in Apache's queue until one of those falls idle.
+    WorkFolder work;
+    const int cards = 20;
+    const QString data = collection(work, cards);
+    Apache apache({}, "StartServers 4\nMinSpareServers 4\nMaxSpareServers 4\nServerLimit 4\n"
+                      "MaxRequestWorkers 4\nKeepAlive On\nKeepAliveTimeout 5\n");
+    QVERIFY2(apache.port() != 0, apache.errorLog().constData());
+    writeCardSite(apache.www(), cards);
+    writeBytes(apache.www() + "/bof/bof.php",
+               "<?php\nheader('Content-Type: text/xml');\n"
+               "readfile(__DIR__ . '/../info/' . basename($_GET['cardids']) . '.xml');\n");
+    QProcess child;
+    startProgram(child, QCoreApplication::applicationFilePath(),
+                 {"--program", apache.origin(), "--run", "--get", "all"});
+    QVERIFY(child.waitForFinished(120000));
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             child.readAllStandardError().constData());
+    QCOMPARE(filesBelow(data).size(), qsizetype(cards * 7));
+    // The connections a run opens at first, and one more now and then to see whether the
+    // server serves more at once; not a new one whenever a kept-alive one fell idle.
+    std::set<QByteArray> clientPorts;
+    const QList<QByteArray> requests = apache.accessLog().trimmed().split('\n');
+    for (const QByteArray& request : requests)
+        clientPorts.insert(request.split(' ').value(1));
+    QCOMPARE_LE(qsizetype(clientPorts.size()),
+                FetchAhead::kDefaultConnections + FetchAhead::kInfoConnections +
+                    requests.size() / ServerPace::kAnswersBeforeProbing);
 }
 
 void tst_Integrity::aRealSiteThatCompressesAnyway()
