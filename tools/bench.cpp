@@ -357,6 +357,33 @@ double curlRun(const QString& origin, const QString& data, int cards, const QStr
     return seconds;
 }
 
+// aria2c fetching the same addresses into the same file names, six at a time.
+double aria2Run(const QString& origin, const QString& data, int cards, const QString& work)
+{
+    const QString listPath = work + "/aria2.list";
+    QFile list(listPath);
+    if (!list.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        std::exit(1);
+    QTextStream out(&list);
+    forEachAddress(
+        origin, cards, [&](const QString& url, const QString& card, const QString& file) {
+            out << url << "\n  dir=" << data << "/" << card << "\n  out=" << file << "\n";
+        });
+    list.close();
+    QElapsedTimer clock;
+    clock.start();
+    const int status =
+        QProcess::execute("aria2c", {"--quiet", "--input-file", listPath, "-j",
+                                     QString::number(kPeerConnections), "--allow-overwrite=true",
+                                     "--auto-file-renaming=false", "--file-allocation=none"});
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    if (status != 0) {
+        std::cerr << "kx-bench: aria2c failed (" << status << ")\n";
+        std::exit(1);
+    }
+    return seconds;
+}
+
 struct Turns
 {
     double program = 0; // median seconds
@@ -438,6 +465,45 @@ void benchLimited(const Options& options, const QString& work)
             QString("%1 cards, 6 allowed, %2").arg(cards).arg(connections ? "6 conn." : "program"),
             turns.program, "curl -Z 6 --retry 5", turns.peer, turns.peakMiB);
     }
+    if (!QStandardPaths::findExecutable("aria2c").isEmpty()) {
+        const Turns aria2 = takeTurns(options, nginx.origin(), data, cards, 0,
+                                      [&] { return aria2Run(nginx.origin(), data, cards, work); });
+        printRow("limited", QString("%1 cards, 6 allowed, program").arg(cards), aria2.program,
+                 "aria2c -j6", aria2.peer, aria2.peakMiB);
+    }
+    QDir(data).removeRecursively();
+}
+
+// A server with few workers, as a small Apache is set up: 4 prefork workers, each holding its
+// kept-alive connection 5 s, so that a connection beyond them waits in its queue. The program at
+// its own 12 + 2 connections against curl at 6, each on its own.
+void benchWorkers(const Options& options, const QString& work)
+{
+    Apache apache({"rewrite"},
+                  "StartServers 4\nMinSpareServers 4\nMaxSpareServers 4\nServerLimit 4\n"
+                  "MaxRequestWorkers 4\nKeepAlive On\nKeepAliveTimeout 5\n"
+                  "RewriteEngine On\nRewriteCond %{QUERY_STRING} cardids=([a-z][0-9]{4})\n"
+                  "RewriteRule ^/bof/bof.php$ /info/%1.xml [L]\n");
+    if (apache.port() == 0) {
+        std::printf("workers           skipped: %s\n",
+                    Apache::installed() ? "Apache did not start"
+                                        : "Apache is not installed (Debian's apache2)");
+        return;
+    }
+    const int cards = options.limitedCards;
+    writeCardSite(apache.www(), cards);
+    const QString data = work + "/workers";
+    const Turns turns = takeTurns(options, apache.origin(), data, cards, 0, [&] {
+        return curlRun(apache.origin(), data, cards, work, true);
+    });
+    printRow("workers", QString("%1 cards, 4 workers").arg(cards), turns.program,
+             "curl --parallel-max 6", turns.peer, turns.peakMiB);
+    if (!QStandardPaths::findExecutable("aria2c").isEmpty()) {
+        const Turns aria2 = takeTurns(options, apache.origin(), data, cards, 0,
+                                      [&] { return aria2Run(apache.origin(), data, cards, work); });
+        printRow("workers", QString("%1 cards, 4 workers").arg(cards), aria2.program, "aria2c -j6",
+                 aria2.peer, aria2.peakMiB);
+    }
     QDir(data).removeRecursively();
 }
 
@@ -494,33 +560,6 @@ qint64 lineBytesSent()
     const QString shown = QString::fromUtf8(tc.readAllStandardOutput());
     const QRegularExpressionMatch sent = QRegularExpression("Sent (\\d+) bytes").match(shown);
     return sent.hasMatch() ? sent.captured(1).toLongLong() : -1;
-}
-
-// aria2c fetching the same addresses into the same file names, six at a time.
-double aria2Run(const QString& origin, const QString& data, int cards, const QString& work)
-{
-    const QString listPath = work + "/aria2.list";
-    QFile list(listPath);
-    if (!list.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        std::exit(1);
-    QTextStream out(&list);
-    forEachAddress(
-        origin, cards, [&](const QString& url, const QString& card, const QString& file) {
-            out << url << "\n  dir=" << data << "/" << card << "\n  out=" << file << "\n";
-        });
-    list.close();
-    QElapsedTimer clock;
-    clock.start();
-    const int status =
-        QProcess::execute("aria2c", {"--quiet", "--input-file", listPath, "-j",
-                                     QString::number(kPeerConnections), "--allow-overwrite=true",
-                                     "--auto-file-renaming=false", "--file-allocation=none"});
-    const double seconds = double(clock.nsecsElapsed()) / 1e9;
-    if (status != 0) {
-        std::cerr << "kx-bench: aria2c failed (" << status << ")\n";
-        std::exit(1);
-    }
-    return seconds;
 }
 
 // Inside a network namespace of its own: its loopback is the line, shaped by a token bucket
@@ -630,7 +669,7 @@ int usage()
                  "                [--remote-ms N] [--line-cards N] [--line-ms N] [--line-mbit N]\n"
                  "                [--limited-cards N] [--memory-cards N] [--only FIGURE]...\n"
                  "figures: scan check-pictures download download-latency download-remote\n"
-                 "         sequential line limited memory user-reg picture-check\n";
+                 "         sequential line limited workers memory user-reg picture-check\n";
     return 2;
 }
 
@@ -825,6 +864,8 @@ int main(int argc, char* argv[])
         benchLine(options);
     if (wanted("limited"))
         benchLimited(options, work.path());
+    if (wanted("workers"))
+        benchWorkers(options, work.path());
     if (wanted("memory"))
         benchMemory(options, work.path());
     if (wanted("user-reg"))
