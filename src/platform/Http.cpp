@@ -144,9 +144,11 @@ struct Fetcher::Transfer
     std::deque<std::pair<std::chrono::steady_clock::time_point, qint64>> samples;
     bool paused = false; // held back while the bodies of other fetches use the memory
     bool heldBackThisTry = false;
-    // Whether this try opened a connection of its own, and whether the server left it waiting
-    // there while it answered later requests on others (asked again, once a fetch).
+    // Whether this try opened a connection of its own, and when (libcurl may hold a request
+    // back before that), and whether the server left it waiting there while it answered later
+    // requests on others (asked again, once a fetch).
     bool onNewConnection = false;
+    std::chrono::steady_clock::time_point connectedAt;
     bool keptWaiting = false;
     bool leftAQueue = false;
     const StallRule* stalledBy = nullptr;
@@ -174,14 +176,17 @@ struct Fetcher::Transfer
     bool isKeptWaiting() const
     {
         return arrived == 0 && onNewConnection && !leftAQueue &&
-               std::chrono::steady_clock::now() - sentAt >= kQueueWait &&
-               owner->serverOf(*this).lastAnswerSentAt > sentAt;
+               std::chrono::steady_clock::now() - connectedAt >= kQueueWait &&
+               owner->serverOf(*this).lastAnswerSentAt > connectedAt;
     }
 
     static int onSocketOpened(void* self, curl_socket_t, curlsocktype purpose)
     {
-        if (purpose == CURLSOCKTYPE_IPCXN)
-            static_cast<Transfer*>(self)->onNewConnection = true;
+        if (purpose == CURLSOCKTYPE_IPCXN) {
+            auto& transfer = *static_cast<Transfer*>(self);
+            transfer.onNewConnection = true;
+            transfer.connectedAt = std::chrono::steady_clock::now();
+        }
         return CURL_SOCKOPT_OK;
     }
 
@@ -477,6 +482,20 @@ void Fetcher::setRequestsPerServer(int requests)
         server.pace.setCeiling(m_requestsPerServer);
 }
 
+void Fetcher::requeueHeldBack(const QString& server)
+{
+    for (const auto& [id, transfer] : m_transfers) {
+        if (!transfer->paused || !transfer->easy || transfer->server != server)
+            continue;
+        release(*transfer);
+        transfer->body = QByteArray();
+        transfer->recount();
+        transfer->paused = false;
+        --transfer->tries; // begun again, not tried again
+        transfer->waiting = true;
+    }
+}
+
 Fetcher::Server& Fetcher::serverOf(const Transfer& transfer)
 {
     auto found = m_servers.find(transfer.server);
@@ -506,6 +525,11 @@ void Fetcher::dispatch()
     std::optional<ServerPace::Clock::time_point> wakeAt;
     for (Transfer* transfer : waiting) {
         const ServerPace& pace = serverOf(*transfer).pace;
+        // Fetches held back for the bodies' budget wait for the one the run waits for; where
+        // they hold every place its server has, they give theirs up and begin again later.
+        if (transfer->id == m_awaited && now >= pace.resumeAt() &&
+            !pace.mayStart(underWayTo(transfer->server), now))
+            requeueHeldBack(transfer->server);
         if (pace.mayStart(underWayTo(transfer->server), now)) {
             transfer->waiting = false;
             begin(*transfer);
@@ -835,7 +859,9 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
                 return other.easy && !other.tryEnded && other.server == transfer.server &&
                        (other.arrived > 0 || !other.onNewConnection);
             }));
-        serverOf(transfer).pace.keptWaiting(answering, ServerPace::Clock::now());
+        serverOf(transfer).pace.keptWaiting(transfer.connectedAt, answering,
+                                            underWayTo(transfer.server) + 1,
+                                            ServerPace::Clock::now());
         --transfer.tries;
         transfer.waiting = true;
     } else if (transfer.requestUrl != transfer.url && failure.reach == Reach::Everything) {

@@ -45,8 +45,9 @@
 // one of its tries, since fewer at once may pass; alone, it spends them as any other failure.
 // A request left unanswered on a new connection for kQueueWait while the server answers later
 // ones waits in its queue (a server with a fixed number of workers, each holding a kept-alive
-// connection): it is asked again, once, without spending a try, and the server gets as many
-// requests at once as it was answering.
+// connection): it is asked again, once, without spending a try, and the server gets about as
+// many requests at once as it was answering (at least half as many as before). Fetches held
+// back for the memory budget give their places up to the one the caller waits for.
 //
 // Memory is bounded whatever servers send and however many fetches run: each body is capped,
 // and bodies not yet taken hold at most kMaxBytesHeld between them, arriving ones included
@@ -147,6 +148,8 @@ private:
     // the order they were started; wakes up again when a server's pause ends.
     void dispatch();
     Server& serverOf(const Transfer& transfer);
+    // Ends the held-back fetches to the server, which begin again when their turn comes.
+    void requeueHeldBack(const QString& server);
     int underWayTo(const QString& server) const;
     // Notes the answer in its server's pace: whether it was a sign of overload, and if so
     // whether the request was alone then, or may be tried again without spending a try.

@@ -25,9 +25,13 @@ void ServerPace::overloaded(Clock::time_point sentAt, int underWay, std::chrono:
     m_lastCut = now;
 }
 
-void ServerPace::keptWaiting(int answering, Clock::time_point now)
+void ServerPace::keptWaiting(Clock::time_point connectedAt, int answering, int underWay,
+                             Clock::time_point now)
 {
-    m_limit = std::max(1, std::min(m_limit, answering));
+    if (isLate(connectedAt))
+        return;
+    const int asked = std::min(m_limit, underWay);
+    m_limit = std::max(1, std::min(asked, std::max(answering, asked / 2)));
     m_probeFrom = m_limit;
     m_goodAnswers = 0;
     m_lastCut = now;

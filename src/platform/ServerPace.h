@@ -36,9 +36,13 @@ public:
     // No request goes before `pause` is over.
     void overloaded(Clock::time_point sentAt, int underWay, std::chrono::milliseconds pause,
                     Clock::time_point now);
-    // A request left waiting in the server's queue while `answering` others were answered:
-    // the server serves that many at once. No pause; slow growth from there.
-    void keptWaiting(int answering, Clock::time_point now);
+    // A request on a connection opened at `connectedAt`, left waiting in the server's queue
+    // while `answering` of the `underWay` requests were answered: the server serves about that
+    // many at once, but never fewer than half as many are asked of it as before. No pause, and
+    // slow growth from there. Requests on connections opened before the last cut are part of
+    // the one that made it.
+    void keptWaiting(Clock::time_point connectedAt, int answering, int underWay,
+                     Clock::time_point now);
     // A good answer.
     void answeredWell();
 

@@ -383,6 +383,18 @@ void tst_Http::memoryStaysBoundedWhateverIsSent()
     QVERIFY2(m_fetcher->take(heldBack), "a held-back fetch spent its only try");
     for (const Fetcher::Id id : ids)
         QVERIFY(m_fetcher->take(id));
+
+    // Fetches held back for the budget give up their places to the one waited for, where they
+    // hold every place its server has.
+    m_fetcher->setRequestsPerServer(2);
+    ids.clear();
+    for (int i = 0; i < 4; ++i)
+        ids.push_back(m_fetcher->start(url("/full" + std::to_string(i))));
+    QTRY_COMPARE(m_fetcher->bytesHeld(), Fetcher::kMaxBytesHeld);
+    QTest::qWait(200); // the two under way held back
+    QVERIFY(m_fetcher->fetch(url("/free/sets/a0001/illustrations/a0001c.jpg")));
+    for (const Fetcher::Id id : ids)
+        QVERIFY(m_fetcher->take(id));
 #if defined(__SANITIZE_ADDRESS__)
     QSKIP("AddressSanitizer keeps freed memory");
 #endif
