@@ -48,7 +48,7 @@ struct Options
     int lineCards = 200;
     int lineMs = 50;
     int lineMbit = 10;
-    int limitedCards = 100;
+    int limitedCards = 60;
     int memoryCards = 24;
     int runs = 5;
     bool warmUp = true;
@@ -441,13 +441,13 @@ void benchDownload(const Options& options, const QString& work, const char* figu
 }
 
 // A real server that limits one client as shared hosts do: Debian's nginx allowing 6 connections
-// at once (503 beyond them), each at 256 KB/s. The program at its own 12 + 2 connections, and
+// at once (503 beyond them), each at 16 KB/s. The program at its own 12 + 2 connections, and
 // at the server's 6, against curl at the server's 6 and trying busy answers again as the program
 // does (`--retry`, which honours Retry-After).
 void benchLimited(const Options& options, const QString& work)
 {
     Nginx nginx("limit_conn_zone $binary_remote_addr zone=c:1m;",
-                "limit_conn c 6; limit_conn_status 503; limit_rate 256k;\n"
+                "limit_conn c 6; limit_conn_status 503; limit_rate 16k;\n"
                 "location = /bof/bof.php { try_files /info/$arg_cardids.xml =404; }");
     if (nginx.port() == 0) {
         std::printf("limited           skipped: nginx is not installed (Debian's nginx-light)\n");
