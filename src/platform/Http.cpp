@@ -852,7 +852,8 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
         transfer.recount();
         settle(transfer, std::move(transfer.body));
     } else if (transfer.keptWaiting) {
-        // Asked again where the server answers: on as many connections at once as it does.
+        // Asked again where the server answers, which gets about as many requests at once as it
+        // was answering (ServerPace::keptWaiting), the try not spent.
         const int answering =
             int(std::count_if(m_transfers.begin(), m_transfers.end(), [&](const auto& entry) {
                 const Transfer& other = *entry.second;
