@@ -19,9 +19,12 @@
 
 #include <csignal>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <sys/resource.h>
 #include <unistd.h>
+
+Q_DECLARE_METATYPE(SampleCardServer::Limits)
 
 namespace {
 
@@ -465,40 +468,62 @@ void tst_Integrity::aRealSiteThatCompressesAnyway()
 void tst_Integrity::serversThatLimitClientsAreWaitedFor_data()
 {
     QTest::addColumn<QString>("zone");   // nginx's http directives
-    QTest::addColumn<QString>("limits"); // its server directives
+    QTest::addColumn<QString>("limits"); // its server directives; none: the sample server's
+    QTest::addColumn<SampleCardServer::Limits>("sampleLimits");
     QTest::addColumn<int>("cards");
     QTest::addColumn<QString>("stop"); // empty: the run goes through
     // As shared hosts and small servers limit one client: connections at once, requests a
-    // second (answered 429 with a Retry-After), or everything busy.
+    // second (answered 429 with a Retry-After), or everything busy. The sample server's own
+    // limits do the same where nginx is not installed.
+    const SampleCardServer::Limits none;
     QTest::newRow("connections") << "limit_conn_zone $binary_remote_addr zone=c:1m;"
-                                 << "limit_conn c 2; limit_conn_status 503; limit_rate 32k;" << 10
-                                 << "";
+                                 << "limit_conn c 2; limit_conn_status 503; limit_rate 32k;" << none
+                                 << 10 << "";
     QTest::newRow("request rate") << "limit_req_zone $binary_remote_addr zone=r:1m rate=5r/s;"
                                   << "limit_req zone=r burst=5; limit_req_status 429; "
                                      "add_header Retry-After 1 always;"
-                                  << 10 << "";
+                                  << none << 10 << "";
     QTest::newRow("busy for everything")
         << ""
-        << "return 503;" << 2 << "it is too busy for now; run the update again later\n";
+        << "return 503;" << none << 2 << "it is too busy for now; run the update again later\n";
+    QTest::newRow("sample: 2 at once, 503")
+        << ""
+        << "" << SampleCardServer::Limits{2, 0, 0, 503, ""} << 10 << "";
+    QTest::newRow("sample: 5 a second, 429, Retry-After 2")
+        << ""
+        << "" << SampleCardServer::Limits{0, 5, 5, 429, "2"} << 6 << "";
+    QTest::newRow("sample: 3 at once, 10 a second, 503")
+        << ""
+        << "" << SampleCardServer::Limits{3, 10, 5, 503, ""} << 10 << "";
 }
 
 void tst_Integrity::serversThatLimitClientsAreWaitedFor()
 {
     QFETCH(QString, zone);
     QFETCH(QString, limits);
+    QFETCH(SampleCardServer::Limits, sampleLimits);
     QFETCH(int, cards);
     QFETCH(QString, stop);
-    // The card-info service's answers as static files, by the card asked for.
-    Nginx nginx(zone,
-                limits + " location = /bof/bof.php { try_files /info/$arg_cardids.xml =404; }");
-    if (nginx.port() == 0)
-        QSKIP("nginx is not installed (Debian's nginx-light)");
-    writeCardSite(nginx.www(), cards);
+    std::optional<Nginx> nginx;
+    SampleCardServer sample;
+    QString origin = QString::fromStdString(sample.origin());
+    if (limits.isEmpty()) {
+        sample.setLimits(sampleLimits);
+        sample.setDelay(std::chrono::milliseconds(20)); // so that answers overlap
+    } else {
+        // The card-info service's answers as static files, by the card asked for.
+        nginx.emplace(zone, limits + " location = /bof/bof.php { try_files /info/$arg_cardids.xml "
+                                     "=404; }");
+        if (nginx->port() == 0)
+            QSKIP("nginx is not installed (Debian's nginx-light)");
+        writeCardSite(nginx->www(), cards);
+        origin = nginx->origin();
+    }
     WorkFolder work;
     const QString data = collection(work, cards);
     QProcess child;
     startProgram(child, QCoreApplication::applicationFilePath(),
-                 {"--program", nginx.origin(), "--run", "--get", "all"});
+                 {"--program", origin, "--run", "--get", "all"});
     QVERIFY(child.waitForFinished(120000));
     const QString errors = QString::fromLocal8Bit(child.readAllStandardError());
     if (!stop.isEmpty()) {
@@ -512,7 +537,8 @@ void tst_Integrity::serversThatLimitClientsAreWaitedFor()
     for (const QString& file : filesBelow(data))
         QCOMPARE(readBytes(data + "/" + file), servedBytes(QFileInfo(file).fileName()));
     // The server did refuse some: the limits were met, and waited for.
-    QVERIFY(nginx.accessLog().contains("\" 503 ") || nginx.accessLog().contains("\" 429 "));
+    QVERIFY(nginx ? nginx->accessLog().contains("\" 503 ") || nginx->accessLog().contains("\" 429 ")
+                  : sample.refused() > 0);
 }
 
 int main(int argc, char* argv[])

@@ -4,6 +4,7 @@
 
 #include <httplib.h> // brings the system's socket calls
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -161,6 +162,46 @@ bool SampleCardServer::leftEarly(const std::string& target)
     return false;
 }
 
+void SampleCardServer::setLimits(Limits limits)
+{
+    const std::lock_guard lock(m_mutex);
+    m_limits = std::move(limits);
+}
+
+int SampleCardServer::refused() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_refused;
+}
+
+bool SampleCardServer::admitted()
+{
+    const std::lock_guard lock(m_mutex);
+    const auto now = std::chrono::steady_clock::now();
+    double excess = 0;
+    if (m_limits.perSecond > 0 && m_lastAdmitted != std::chrono::steady_clock::time_point{}) {
+        // Each request adds one; the rate drains them; beyond the burst is too many.
+        const double seconds = std::chrono::duration<double>(now - m_lastAdmitted).count();
+        excess = std::max(0.0, m_excess - seconds * m_limits.perSecond + 1);
+    }
+    const bool tooMany = (m_limits.requestsAtOnce > 0 && m_underWay >= m_limits.requestsAtOnce) ||
+                         (m_limits.perSecond > 0 && excess > m_limits.burst);
+    if (tooMany) {
+        ++m_refused;
+        return false;
+    }
+    m_excess = excess;
+    m_lastAdmitted = now;
+    ++m_underWay;
+    return true;
+}
+
+void SampleCardServer::finished()
+{
+    const std::lock_guard lock(m_mutex);
+    --m_underWay;
+}
+
 void SampleCardServer::waitFor(std::chrono::milliseconds duration) const
 {
     // In short steps, so that stopping the server does not wait for a long stall.
@@ -181,6 +222,16 @@ void SampleCardServer::serve(const httplib::Request& request, httplib::Response&
         const std::lock_guard lock(m_mutex);
         m_requests.push_back({target, request.remote_port, request.get_header_value("User-Agent")});
     }
+    if (!admitted()) {
+        const std::lock_guard lock(m_mutex);
+        response.status = m_limits.busyStatus;
+        if (!m_limits.retryAfter.empty())
+            response.set_header("Retry-After", m_limits.retryAfter);
+        response.set_content("<html><body>Too busy, try again later</body></html>", "text/html");
+        return;
+    }
+    const std::unique_ptr<SampleCardServer, void (*)(SampleCardServer*)> underWay(
+        this, [](SampleCardServer* server) { server->finished(); });
     Answer answer;
     if (path == kLoopPath)
         answer.fault = Answer::Fault::RedirectLoop;

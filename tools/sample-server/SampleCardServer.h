@@ -57,6 +57,18 @@ public:
         std::string userAgent;
     };
 
+    // What the server allows one client at most, as servers that limit their clients do; a
+    // request beyond it is answered `busyStatus` at once, with `retryAfter` as its Retry-After
+    // if not empty. Zero allows any number.
+    struct Limits
+    {
+        int requestsAtOnce = 0; // answers under way at once, as nginx's limit_conn counts
+        int perSecond = 0;      // with `burst` more at once, as nginx's limit_req nodelay
+        int burst = 0;
+        int busyStatus = 503;
+        std::string retryAfter;
+    };
+
     // Decides a request's answer before the overrides and the collection do; for fault
     // injection. Called on the server's threads.
     using Injector = std::function<std::optional<Answer>(const std::string& target)>;
@@ -78,6 +90,9 @@ public:
     void setInjector(Injector injector);
     // Holds every answer back this long, like a distant server.
     void setDelay(std::chrono::milliseconds delay) { m_delayMs = int(delay.count()); }
+    void setLimits(Limits limits);
+    // Requests answered busy for the limits so far.
+    int refused() const;
 
     std::vector<Request> requests() const;
     // Targets of trickled or flooded answers whose client left before the end, in order.
@@ -95,6 +110,10 @@ private:
     // Records that the client of the target left before the answer's end; always false, so
     // that the answer ends there.
     bool leftEarly(const std::string& target);
+    // Whether the limits let one more request be answered now; if so, it counts as under way
+    // until finished() is called.
+    bool admitted();
+    void finished();
 
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
@@ -108,4 +127,9 @@ private:
     Injector m_injector;
     std::vector<Request> m_requests;
     std::vector<std::string> m_abandoned;
+    Limits m_limits;
+    int m_underWay = 0;
+    int m_refused = 0;
+    double m_excess = 0; // requests beyond the rate, as nginx counts them
+    std::chrono::steady_clock::time_point m_lastAdmitted{};
 };

@@ -19,14 +19,22 @@ void usage()
 {
     std::cerr
         << "usage: kx-sample-server [--port P] [--cards N] [--delay-ms D] [--make-data DIR]\n"
-           "                        [--complete-data DIR]\n"
+           "                        [--complete-data DIR] [--at-once N] [--per-second R]\n"
+           "                        [--burst B] [--busy-status S] [--retry-after SECONDS]\n"
            "  --port P         listen on 127.0.0.1:P (default: any free port)\n"
            "  --cards N        the collection has N cards, a0001 b0001 c0001 d0001 a0002 ...\n"
            "                   (default 40)\n"
            "  --delay-ms D     hold every answer back D milliseconds\n"
            "  --make-data DIR  write the local data folder of the collection into DIR, with\n"
            "                   some files missing or damaged, and exit\n"
-           "  --complete-data DIR  the same with every file whole, as a run leaves it\n";
+           "  --complete-data DIR  the same with every file whole, as a run leaves it\n"
+           "  --at-once N      answer at most N requests at once, as a server that limits\n"
+           "                   its clients' connections\n"
+           "  --per-second R   answer at most R requests a second, and B more at once with\n"
+           "  --burst B        --burst, as a server that limits its clients' request rate\n"
+           "  --busy-status S  answer requests beyond the limits with status S (default 503;\n"
+           "                   429 is the other usual one)\n"
+           "  --retry-after SECONDS  ask clients refused to wait this long (Retry-After)\n";
 }
 
 } // namespace
@@ -38,6 +46,7 @@ int main(int argc, char* argv[])
     int delayMs = 0;
     std::string dataFolder;
     bool complete = false;
+    SampleCardServer::Limits limits;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) {
@@ -51,6 +60,16 @@ int main(int argc, char* argv[])
             cards = std::size_t(std::strtoull(value.c_str(), nullptr, 10));
         else if (option == "--delay-ms")
             delayMs = std::atoi(value.c_str());
+        else if (option == "--at-once")
+            limits.requestsAtOnce = std::atoi(value.c_str());
+        else if (option == "--per-second")
+            limits.perSecond = std::atoi(value.c_str());
+        else if (option == "--burst")
+            limits.burst = std::atoi(value.c_str());
+        else if (option == "--busy-status")
+            limits.busyStatus = std::atoi(value.c_str());
+        else if (option == "--retry-after")
+            limits.retryAfter = value;
         else if (option == "--make-data" || option == "--complete-data") {
             dataFolder = value;
             complete = option == "--complete-data";
@@ -78,6 +97,7 @@ int main(int argc, char* argv[])
     try {
         SampleCardServer server(std::move(names), port);
         server.setDelay(std::chrono::milliseconds(delayMs));
+        server.setLimits(limits);
         std::signal(SIGINT, [](int) { g_stop = 1; });
         std::signal(SIGTERM, [](int) { g_stop = 1; });
         std::cout << "Listening on " << server.origin() << std::endl;
