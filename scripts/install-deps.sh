@@ -9,7 +9,7 @@ packages=(
     libcurl4-openssl-dev zlib1g-dev fonts-liberation
     libcpp-httplib-dev
     squid openssl nginx-light apache2 libapache2-mod-php # real proxy and server software in the tests
-    xvfb xauth imagemagick curl aria2 # aria2c: a peer in the benchmark
+    xvfb xauth imagemagick curl aria2 wget # aria2c and wget: peers in the benchmark
     dpkg-dev file desktop-file-utils zip unzip
     "$@" # what the caller needs besides
 )

@@ -50,6 +50,7 @@ struct Options
     int lineMbit = 10;
     int limitedCards = 60;
     int memoryCards = 24;
+    int rateCards = 100;
     int runs = 5;
     bool warmUp = true;
     bool lineInside = false;
@@ -384,6 +385,32 @@ double aria2Run(const QString& origin, const QString& data, int cards, const QSt
     return seconds;
 }
 
+// wget fetching the same addresses one at a time, trying a busy answer again after a pause of
+// 1 s, then 2 s (its way with --waitretry), as a careful script would.
+double wgetRun(const QString& origin, const QString& data, int cards, const QString& work)
+{
+    const QString listPath = work + "/wget.list";
+    QFile list(listPath);
+    if (!list.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        std::exit(1);
+    QTextStream out(&list);
+    forEachAddress(origin, cards,
+                   [&](const QString& url, const QString&, const QString&) { out << url << "\n"; });
+    list.close();
+    QElapsedTimer clock;
+    clock.start();
+    const int status =
+        QProcess::execute("wget", {"--quiet", "--input-file", listPath, "--directory-prefix",
+                                   data + "/wget", "--force-directories", "--tries", "5",
+                                   "--waitretry", "2", "--retry-on-http-error", "429,503"});
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    if (status != 0) {
+        std::cerr << "kx-bench: wget failed (" << status << ")\n";
+        std::exit(1);
+    }
+    return seconds;
+}
+
 struct Turns
 {
     double program = 0; // median seconds
@@ -471,6 +498,32 @@ void benchLimited(const Options& options, const QString& work)
         printRow("limited", QString("%1 cards, 6 allowed, program").arg(cards), aria2.program,
                  "aria2c -j6", aria2.peer, aria2.peakMiB);
     }
+    QDir(data).removeRecursively();
+}
+
+// A server that limits the requests a second, as nginx's limit_req does: 5 a second with a
+// burst of 5, busy answers beyond. The program at its own 12 + 2 connections against wget one
+// request at a time, which a rate limit favours.
+void benchRate(const Options& options, const QString& work)
+{
+    Nginx nginx("limit_req_zone $binary_remote_addr zone=r:1m rate=5r/s;",
+                "limit_req zone=r burst=5 nodelay; limit_req_status 503;\n"
+                "location = /bof/bof.php { try_files /info/$arg_cardids.xml =404; }");
+    if (nginx.port() == 0) {
+        std::printf("rate              skipped: nginx is not installed (Debian's nginx-light)\n");
+        return;
+    }
+    if (QStandardPaths::findExecutable("wget").isEmpty()) {
+        std::printf("rate              skipped: wget is not installed\n");
+        return;
+    }
+    const int cards = options.rateCards;
+    writeCardSite(nginx.www(), cards);
+    const QString data = work + "/rate";
+    const Turns turns = takeTurns(options, nginx.origin(), data, cards, 0,
+                                  [&] { return wgetRun(nginx.origin(), data, cards, work); });
+    printRow("rate", QString("%1 cards, 5 a second").arg(cards), turns.program,
+             "wget, one at a time", turns.peer, turns.peakMiB);
     QDir(data).removeRecursively();
 }
 
@@ -667,9 +720,11 @@ int usage()
     std::cerr << "usage: kx-bench [--quick] [--runs N] [--scan-cards N] [--download-cards N]\n"
                  "                [--latency-cards N] [--latency-ms N] [--remote-cards N]\n"
                  "                [--remote-ms N] [--line-cards N] [--line-ms N] [--line-mbit N]\n"
-                 "                [--limited-cards N] [--memory-cards N] [--only FIGURE]...\n"
+                 "                [--limited-cards N] [--memory-cards N] [--rate-cards N]\n"
+                 "                [--only FIGURE]...\n"
                  "figures: scan check-pictures download download-latency download-remote\n"
-                 "         sequential line limited workers memory user-reg picture-check\n";
+                 "         sequential line limited rate workers memory user-reg\n"
+                 "         picture-check\n";
     return 2;
 }
 
@@ -803,6 +858,7 @@ int main(int argc, char* argv[])
             options.lineCards = 10;
             options.limitedCards = 6;
             options.memoryCards = 4;
+            options.rateCards = 6;
             options.runs = 1;
             options.warmUp = false;
             continue;
@@ -822,7 +878,8 @@ int main(int argc, char* argv[])
                                                        {"--line-ms", &options.lineMs},
                                                        {"--line-mbit", &options.lineMbit},
                                                        {"--limited-cards", &options.limitedCards},
-                                                       {"--memory-cards", &options.memoryCards}};
+                                                       {"--memory-cards", &options.memoryCards},
+                                                       {"--rate-cards", &options.rateCards}};
         const auto count = std::find_if(std::begin(counts), std::end(counts),
                                         [&](const auto& named) { return option == named.first; });
         if (count != std::end(counts))
@@ -864,6 +921,8 @@ int main(int argc, char* argv[])
         benchLine(options);
     if (wanted("limited"))
         benchLimited(options, work.path());
+    if (wanted("rate"))
+        benchRate(options, work.path());
     if (wanted("workers"))
         benchWorkers(options, work.path());
     if (wanted("memory"))
