@@ -332,6 +332,9 @@ void tst_Http::stallRulesTellATrickleFromASlowLine()
 
 void tst_Http::memoryStaysBoundedWhateverIsSent()
 {
+    // A process's first fetch costs a fixed amount once, whatever its size (62 MB under Wine,
+    // and no more after thousands), which is not what the bodies hold.
+    QVERIFY(m_fetcher->fetch(url("/free/sets/a0001/illustrations/a0001c.jpg")));
     // Answers far larger than any card file, with a length and without, on as many connections
     // at once as a run may use.
     const qint64 peakBefore = peakMemoryBytes();
