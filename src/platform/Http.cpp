@@ -524,13 +524,13 @@ void Fetcher::dispatch()
     const auto now = ServerPace::Clock::now();
     std::optional<ServerPace::Clock::time_point> wakeAt;
     for (Transfer* transfer : waiting) {
+        aim(*transfer); // where its origin has moved since, or moved back
         const ServerPace& pace = serverOf(*transfer).pace;
         // Fetches held back for the bodies' budget wait for the one the run waits for; where
         // they hold every place its server has, they give theirs up and begin again later.
-        if (transfer->id == m_awaited && now >= pace.resumeAt() &&
-            !pace.mayStart(underWayTo(transfer->server), now))
+        if (transfer->id == m_awaited && now >= pace.resumeAt() && !mayBegin(*transfer, now))
             requeueHeldBack(transfer->server);
-        if (pace.mayStart(underWayTo(transfer->server), now)) {
+        if (mayBegin(*transfer, now)) {
             transfer->waiting = false;
             begin(*transfer);
         } else if (pace.resumeAt() > now) {
@@ -618,20 +618,34 @@ Fetcher::TryFailure Fetcher::proxyFailure(const Transfer& transfer, int resultCo
     return {};
 }
 
+void Fetcher::aim(Transfer& transfer) const
+{
+    const QString origin = originOf(transfer.url);
+    const auto moved = m_movedOrigins.constFind(origin);
+    transfer.requestUrl =
+        moved != m_movedOrigins.cend() ? *moved + transfer.url.mid(origin.size()) : transfer.url;
+    transfer.server = serverKey(transfer.requestUrl);
+}
+
+bool Fetcher::mayBegin(const Transfer& transfer, ServerPace::Clock::time_point now)
+{
+    const Server& server = serverOf(transfer);
+    const int underWay = underWayTo(transfer.server);
+    // One request until the server has answered one: its answer tells whether it takes every
+    // request on one connection (HTTP/2) and whether its origin moved, before more are opened.
+    return server.pace.mayStart(underWay, now) && (server.hasAnswered || underWay == 0);
+}
+
 Fetcher::Id Fetcher::start(const QString& url)
 {
     auto transfer = std::make_unique<Transfer>();
     transfer->owner = this;
     transfer->id = m_nextId++;
     transfer->url = url;
-    const QString origin = originOf(url);
-    transfer->requestUrl = m_movedOrigins.contains(origin)
-                               ? m_movedOrigins.value(origin) + url.mid(origin.size())
-                               : url;
+    aim(*transfer);
     transfer->headers = curl_slist_append(nullptr, "Accept-Encoding: identity");
     // Servers behind bot filters refuse or challenge a request that names no program.
     transfer->headers = curl_slist_append(transfer->headers, kUserAgentHeader.constData());
-    transfer->server = serverKey(transfer->requestUrl);
     transfer->waiting = true;
     const Id id = transfer->id;
     m_transfers.emplace(id, std::move(transfer));
@@ -869,8 +883,7 @@ void Fetcher::complete(Transfer& transfer, int resultCode)
         // Where the origin moved fails as a whole: forget the move, and ask as built again,
         // which follows whatever the origin says now, the try not spent.
         m_movedOrigins.remove(originOf(transfer.url));
-        transfer.requestUrl = transfer.url;
-        transfer.server = serverKey(transfer.url);
+        aim(transfer);
         --transfer.tries;
         transfer.waiting = true;
     } else if (failure.transient &&

@@ -143,6 +143,9 @@ private:
     void resume(Transfer& transfer);
     // Lets held-back fetches go on, first started first, while the bodies' budget allows.
     void resumeHeldBack();
+    // Where the transfer is asked now: on the origin its own moved to, if it did.
+    void aim(Transfer& transfer) const;
+    bool mayBegin(const Transfer& transfer, ServerPace::Clock::time_point now);
     void begin(Transfer& transfer);
     // Begins the waiting transfers each server may take now, the one waited for first, then in
     // the order they were started; wakes up again when a server's pause ends.
