@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -53,7 +54,9 @@ struct Options
     int rateCards = 100;
     int runs = 5;
     bool warmUp = true;
-    bool lineInside = false;
+    int movedCards = 100;
+    QString inside;        // the figure this process runs inside namespaces of its own
+    QStringList arguments; // as given, for that process
     QStringList only;
 };
 
@@ -684,35 +687,120 @@ int benchLineInside(const Options& options, const QString& work)
     return 0;
 }
 
-// The shaped line needs a network namespace, which only root may make.
-void benchLine(const Options& options)
+// Runs the figure again in a process with namespaces of its own (`unshare`), which only root
+// may make; that process prints the figure's rows.
+void benchInside(const Options& options, const char* figure, const char* needs,
+                 const QString& namespaces)
 {
     if (::geteuid() != 0 || QStandardPaths::findExecutable("unshare").isEmpty()) {
-        std::printf("line              skipped: a shaped line needs a network namespace, which "
-                    "only root may make (and unshare)\n");
+        std::printf("%-17s skipped: %s, which only root may make (and unshare)\n", figure, needs);
         std::fflush(stdout);
         return;
     }
     std::fflush(stdout);
-    QStringList arguments{"--net",
-                          "--",
-                          QCoreApplication::applicationFilePath(),
-                          "--line-inside",
-                          "--runs",
-                          QString::number(options.runs),
-                          "--line-cards",
-                          QString::number(options.lineCards),
-                          "--line-ms",
-                          QString::number(options.lineMs),
-                          "--line-mbit",
-                          QString::number(options.lineMbit)};
-    if (!options.warmUp)
-        arguments << "--no-warm-up";
     QProcess inside;
     inside.setProcessChannelMode(QProcess::ForwardedChannels);
-    inside.start("unshare", arguments);
+    inside.start("unshare", QStringList{namespaces, "--", QCoreApplication::applicationFilePath(),
+                                        "--inside", figure} +
+                                options.arguments);
     if (!inside.waitForFinished(-1) || inside.exitCode() != 0)
-        std::printf("line              skipped: the network namespace could not be made\n");
+        std::printf("%-17s skipped: the namespace could not be made\n", figure);
+}
+
+// Runs a helper program, quietly; whether it succeeded.
+bool runQuietly(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+// TCP connections in nginx's log of connection numbers, which it then forgets.
+int connectionsLogged(const QString& log)
+{
+    QSet<QByteArray> connections;
+    for (const QByteArray& line : readBytes(log).split('\n')) {
+        if (!line.isEmpty())
+            connections.insert(line);
+    }
+    QFile(log).resize(0);
+    return int(connections.size());
+}
+
+// Inside a mount namespace of its own, where a test certificate is trusted (bound over the
+// system's CA bundle, which the program trusts): Debian's nginx speaking HTTP/2 over TLS, its
+// plain address moving every request there (301). The program, asked at the plain address,
+// against curl following the move at 12 at once; the TCP connections each opened, from nginx.
+int benchMovedInside(const Options& options, const QString& work)
+{
+    const QString systemBundle = "/etc/ssl/certs/ca-certificates.crt";
+    const QString key = work + "/key.pem";
+    const QString certificate = work + "/certificate.pem";
+    const QString bundle = work + "/bundle.pem";
+    if (!runQuietly("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                                "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                                "-keyout", key, "-out", certificate})) {
+        std::printf("moved             skipped: no test certificate (openssl)\n");
+        return 0;
+    }
+    writeBytes(bundle, readBytes(systemBundle) + readBytes(certificate));
+    if (!runQuietly("mount", {"--bind", bundle, systemBundle})) {
+        std::printf("moved             skipped: the test certificate could not be trusted\n");
+        return 0;
+    }
+    const int cards = options.movedCards;
+    const QString www = work + "/moved-www";
+    writeCardSite(www, cards);
+    const quint16 tlsPort = unusedLocalPort();
+    const QString log = work + "/connections.log";
+    Nginx nginx(QString("log_format connection '$connection';\n"
+                        "server { listen 127.0.0.1:%1 ssl http2; ssl_certificate %2;\n"
+                        "  ssl_certificate_key %3; root %4; access_log %5 connection;\n"
+                        "  location = /bof/bof.php { try_files /info/$arg_cardids.xml =404; } }")
+                    .arg(tlsPort)
+                    .arg(certificate, key, www, log),
+                QString("access_log %1 connection; return 301 https://127.0.0.1:%2$request_uri;")
+                    .arg(log)
+                    .arg(tlsPort));
+    if (nginx.port() == 0 || !listensSoon(tlsPort)) {
+        std::printf("moved             skipped: nginx is not installed (Debian's nginx-light)\n");
+        return 0;
+    }
+    const QString data = work + "/moved";
+    ReadyWindow window;
+    std::vector<double> program, curl;
+    int programConnections = 0;
+    int curlConnections = 0;
+    double peak = 0;
+    for (int run = options.warmUp ? -1 : 0; run < options.runs; ++run) {
+        emptyCardFolders(data, cards);
+        window.prepare(nginx.origin(), data);
+        resetPeakMemory();
+        connectionsLogged(log);
+        QElapsedTimer clock;
+        clock.start();
+        window.press();
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        programConnections = std::max(programConnections, connectionsLogged(log));
+        peak = std::max(peak, peakMemoryMiB());
+        emptyCardFolders(data, cards);
+        const double curlSeconds = curlRun(nginx.origin(), data, cards, work, true,
+                                           {"--location", "--parallel-max", "12"});
+        curlConnections = std::max(curlConnections, connectionsLogged(log));
+        if (run >= 0) {
+            program.push_back(seconds);
+            curl.push_back(curlSeconds);
+        }
+    }
+    printRow("moved",
+             QString("%1 cards, HTTP/2 behind 301, %2 conn.").arg(cards).arg(programConnections),
+             medianOf(program), QString("curl -Z 12 -L, %1 conn.").arg(curlConnections),
+             medianOf(curl), peak);
+    QDir(data).removeRecursively();
+    return 0;
 }
 
 int usage()
@@ -721,10 +809,10 @@ int usage()
                  "                [--latency-cards N] [--latency-ms N] [--remote-cards N]\n"
                  "                [--remote-ms N] [--line-cards N] [--line-ms N] [--line-mbit N]\n"
                  "                [--limited-cards N] [--memory-cards N] [--rate-cards N]\n"
-                 "                [--only FIGURE]...\n"
+                 "                [--moved-cards N] [--only FIGURE]...\n"
                  "figures: scan check-pictures download download-latency download-remote\n"
-                 "         sequential line limited rate workers memory user-reg\n"
-                 "         picture-check\n";
+                 "         sequential line moved limited rate workers memory\n"
+                 "         user-reg picture-check\n";
     return 2;
 }
 
@@ -840,12 +928,13 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     Options options;
     QStringList arguments = application.arguments().mid(1);
+    if (arguments.size() >= 2 && arguments.first() == "--inside") { // a figure's own process
+        options.inside = arguments.at(1);
+        arguments = arguments.mid(2);
+    }
+    options.arguments = arguments;
     while (!arguments.isEmpty()) {
         const QString option = arguments.takeFirst();
-        if (option == "--line-inside") { // the shaped line's own process
-            options.lineInside = true;
-            continue;
-        }
         if (option == "--no-warm-up") {
             options.warmUp = false;
             continue;
@@ -859,6 +948,7 @@ int main(int argc, char* argv[])
             options.limitedCards = 6;
             options.memoryCards = 4;
             options.rateCards = 6;
+            options.movedCards = 10;
             options.runs = 1;
             options.warmUp = false;
             continue;
@@ -879,7 +969,8 @@ int main(int argc, char* argv[])
                                                        {"--line-mbit", &options.lineMbit},
                                                        {"--limited-cards", &options.limitedCards},
                                                        {"--memory-cards", &options.memoryCards},
-                                                       {"--rate-cards", &options.rateCards}};
+                                                       {"--rate-cards", &options.rateCards},
+                                                       {"--moved-cards", &options.movedCards}};
         const auto count = std::find_if(std::begin(counts), std::end(counts),
                                         [&](const auto& named) { return option == named.first; });
         if (count != std::end(counts))
@@ -895,8 +986,10 @@ int main(int argc, char* argv[])
     QTemporaryDir work;
     if (!work.isValid() || !QDir::setCurrent(work.path()))
         return 1;
-    if (options.lineInside)
+    if (options.inside == "line")
         return benchLineInside(options, work.path());
+    if (options.inside == "moved")
+        return benchMovedInside(options, work.path());
     std::printf("median of %d run(s)%s\n", options.runs, options.warmUp ? " after a warm-up" : "");
     const auto wanted = [&](const char* figure) {
         return options.only.isEmpty() || options.only.contains(figure);
@@ -918,7 +1011,10 @@ int main(int argc, char* argv[])
         benchDownload(options, work.path(), "sequential", options.latencyCards, options.latencyMs,
                       Peer::CurlOneConnection, 1);
     if (wanted("line"))
-        benchLine(options);
+        benchInside(options, "line", "a shaped line needs a network namespace", "--net");
+    if (wanted("moved"))
+        benchInside(options, "moved", "trusting a test certificate needs a mount namespace",
+                    "--mount");
     if (wanted("limited"))
         benchLimited(options, work.path());
     if (wanted("rate"))
