@@ -42,7 +42,8 @@ void FetchAhead::topUp()
         return;
     const QScopedValueRollback busy(m_toppingUp, true);
     const auto queueFull = [&] {
-        return int(m_queue.size()) >= 4 * m_connections || m_fetcher.bytesHeld() >= kMaxBytesHeld;
+        return int(m_queue.size()) >= 4 * m_connections ||
+               m_fetcher.bytesHeld() >= kPlanWhileBytesHeldBelow;
     };
     while (!queueFull() && m_cardsWithoutFetches < kMaxCardsAhead && m_nextCard < m_cards.size() &&
            m_nextCard - m_reachedCard < kMaxCardsAhead) {
@@ -64,7 +65,7 @@ void FetchAhead::startWaiting()
             ++(planned.info ? infoInFlight : assetInFlight);
     }
     for (Planned& planned : m_queue) {
-        if (m_fetcher.bytesHeld() >= kMaxBytesHeld)
+        if (m_fetcher.bytesHeld() >= kPlanWhileBytesHeldBelow)
             break;
         int& inFlight = planned.info ? infoInFlight : assetInFlight;
         const int limit = planned.info ? std::min(kInfoConnections, m_connections) : m_connections;

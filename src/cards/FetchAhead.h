@@ -24,7 +24,9 @@ public:
     static constexpr int kMaxConnections = 64;
     // Connections to the card-info service, which answers more slowly per request.
     static constexpr int kInfoConnections = 2;
-    static constexpr qint64 kMaxBytesHeld = qint64(16) << 20;
+    // The planner starts no fetch while the fetcher holds this many bytes of bodies: half the
+    // fetcher's own bound, the rest left to the bodies already under way.
+    static constexpr qint64 kPlanWhileBytesHeldBelow = qint64(16) << 20;
     static constexpr int kMaxCardsAhead = 64;
 
     explicit FetchAhead(Fetcher& fetcher);
