@@ -5,6 +5,7 @@
 #include "SampleCollection.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
+#include "cards/CardAddresses.h"
 #include "cards/WholePicture.h"
 #include "platform/Files.h"
 
@@ -318,14 +319,11 @@ void forEachAddress(
 {
     for (int i = 0; i < cards; ++i) {
         const QString card = cardName(i);
-        const QString assets = origin + "/free/sets/" + card + "/illustrations/" + card;
         for (const char* suffix : {"c.jpg", "d.bmp", "e.bmp"})
-            fetch(assets + suffix, card, card + suffix);
-        fetch(assets + ".inf", card, card + ".woxinf");
-        fetch(origin + "/bof/bof.php?cmd=cardinfo&zumikey=KEY&zumiusername=user&cardids=" + card +
-                  "&xmlonly=1",
-              card, card + ".xml");
-        fetch(assets + "_full.png", card, card + "_full.png");
+            fetch(assetUrl(origin, card, suffix), card, card + suffix);
+        fetch(assetUrl(origin, card, ".inf"), card, card + ".woxinf");
+        fetch(infoUrl(origin, "KEY", "user", card), card, card + ".xml");
+        fetch(assetUrl(origin, card, "_full.png"), card, card + "_full.png");
     }
 }
 

@@ -1,6 +1,7 @@
 #include "app/UnattendedRun.h"
 
 #include "app/Form1.h"
+#include "cards/CardAddresses.h"
 #include "log/RunLog.h"
 #include "platform/Console.h"
 #include "platform/MessageBox.h"
@@ -113,13 +114,10 @@ private:
     qsizetype m_lineLength = 0;
 };
 
-// The text with the run's card-info addresses shown without the key code and the user name:
-// what a console prints is mailed by cron and kept by journals.
-QString masked(const FormState& state, QString text)
+// The text with the run's key code and user name hidden.
+QString masked(const FormState& state, const QString& text)
 {
-    return text.replace(
-        QStringLiteral("zumikey=%1&zumiusername=%2").arg(state.sKey, state.sUserName),
-        QStringLiteral("zumikey=********&zumiusername=********"));
+    return withCredentialsMasked(text, state.sKey, state.sUserName);
 }
 
 // What the run did.

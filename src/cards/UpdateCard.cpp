@@ -1,6 +1,7 @@
 #include "cards/UpdateCard.h"
 
 #include "cards/AssetKinds.h"
+#include "cards/CardAddresses.h"
 #include "cards/FetchAhead.h"
 #include "cards/InfoAnswers.h"
 #include "cards/WholePicture.h"
@@ -13,20 +14,6 @@
 QString localFilePath(const QString& dataPath, const QString& card, const QString& suffix)
 {
     return dataPath + card + u'\\' + card + suffix;
-}
-
-QString assetUrl(const QString& assetServerOrigin, const QString& card, const QString& suffix)
-{
-    return assetServerOrigin + QStringLiteral("/free/sets/") + card +
-           QStringLiteral("/illustrations/") + card + suffix;
-}
-
-QString infoUrl(const QString& infoServiceOrigin, const QString& key, const QString& userName,
-                const QString& card)
-{
-    return infoServiceOrigin + QStringLiteral("/bof/bof.php?cmd=cardinfo&zumikey=") + key +
-           QStringLiteral("&zumiusername=") + userName + QStringLiteral("&cardids=") + card +
-           QStringLiteral("&xmlonly=1");
 }
 
 namespace {

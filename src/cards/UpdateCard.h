@@ -35,6 +35,3 @@ QList<PredictedFetch> predictedFetches(const RunContext& run, const QString& car
 
 // The names built from a card name, used exactly as given.
 QString localFilePath(const QString& dataPath, const QString& card, const QString& suffix);
-QString assetUrl(const QString& assetServerOrigin, const QString& card, const QString& suffix);
-QString infoUrl(const QString& infoServiceOrigin, const QString& key, const QString& userName,
-                const QString& card);

@@ -3,6 +3,7 @@
 #include "SampleCollection.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
+#include "cards/CardAddresses.h"
 #include "cards/UpdateCard.h"
 
 #include <QDir>

@@ -1,6 +1,7 @@
 #include "SampleCardServer.h"
 
 #include "SampleCollection.h"
+#include "cards/CardAddresses.h"
 
 #include <httplib.h> // brings the system's socket calls
 
@@ -117,9 +118,8 @@ SampleCardServer::Answer SampleCardServer::collectionAnswer(const std::string& p
         return m_cards.empty() || m_cards.count(card) > 0;
     };
     Answer answer;
-    // "/free/sets/<card>/illustrations/<file>"
-    const std::string sets = "/free/sets/";
-    const std::string illustrations = "/illustrations/";
+    const std::string sets(layout::kAssetSets);
+    const std::string illustrations(layout::kAssetIllustrations);
     const std::size_t cardEnd = path.find('/', sets.size());
     if (path.rfind(sets, 0) == 0 && cardEnd != std::string::npos &&
         path.compare(cardEnd, illustrations.size(), illustrations) == 0) {
@@ -131,7 +131,7 @@ SampleCardServer::Answer SampleCardServer::collectionAnswer(const std::string& p
                 return answer;
             }
         }
-    } else if (path == "/bof/bof.php" && known(cardIds)) {
+    } else if (path == layout::kInfoPath && known(cardIds)) {
         answer.body = sample::infoBody(cardIds);
         return answer;
     }
@@ -216,8 +216,10 @@ void SampleCardServer::serve(const httplib::Request& request, httplib::Response&
 {
     const std::string& target = request.target;
     const std::string& path = request.path;
-    const std::string cardIds =
-        request.has_param("cardids") ? request.get_param_value("cardids") : std::string();
+    const std::string cardParameter(layout::kInfoCard);
+    const std::string cardIds = request.has_param(cardParameter.c_str())
+                                    ? request.get_param_value(cardParameter.c_str())
+                                    : std::string();
     {
         const std::lock_guard lock(m_mutex);
         m_requests.push_back({target, request.remote_port, request.get_header_value("User-Agent")});
@@ -244,7 +246,7 @@ void SampleCardServer::serve(const httplib::Request& request, httplib::Response&
     response.status = answer.status;
     if (!answer.retryAfter.empty())
         response.set_header("Retry-After", answer.retryAfter);
-    const char* type = path == "/bof/bof.php" ? "text/xml" : "application/octet-stream";
+    const char* type = path == layout::kInfoPath ? "text/xml" : "application/octet-stream";
     switch (answer.fault) {
     case Fault::None:
         if (!answer.location.empty())
