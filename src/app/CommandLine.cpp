@@ -11,61 +11,68 @@ namespace {
 constexpr int kMaxConnections = FetchAhead::kMaxConnections;
 const QString kProgram = QStringLiteral("kx-card-updater");
 
-// One option: its names, the name of its value (empty: none), and what the help says of it.
-struct Option
+// The program's options, each named once here and nowhere else.
+struct Options
 {
-    QStringList names;
-    QString valueName;
-    QString help;
-};
+    QCommandLineOption run{QStringLiteral("run"),
+                           QStringLiteral("update the data folder without a window, from the "
+                                          "saved info in the working folder")};
+    QCommandLineOption get{QStringLiteral("get"),
+                           QStringLiteral("with --run: what to get, a comma-separated list of "
+                                          "these, or all (default images,thumbs,info, the "
+                                          "window's own):") +
+                               kindsHelp(),
+                           QStringLiteral("KINDS")};
+    QCommandLineOption card{QStringLiteral("card"),
+                            QStringLiteral("with --run: update only this card, such as a0001 "
+                                           "(default every card)"),
+                            QStringLiteral("NAME")};
+    QCommandLineOption overwrite{QStringLiteral("overwrite"),
+                                 QStringLiteral("with --run: \"OverWrite - Replace All\" "
+                                                "(default \"Only Missing Files\")")};
+    QCommandLineOption quiet{QStringLiteral("quiet"),
+                             QStringLiteral("with --run: print nothing but errors")};
+    QCommandLineOption connections{
+        QStringLiteral("connections"),
+        QStringLiteral("fetch over at most N connections at once (1 to %1, default %2; 1 "
+                       "fetches one file at a time)")
+            .arg(kMaxConnections)
+            .arg(FetchAhead::kDefaultConnections),
+        QStringLiteral("N")};
+    QCommandLineOption checkPictures{
+        QStringLiteral("check-pictures"),
+        QStringLiteral("in \"Only Missing Files\" mode, also read every picture that passes its "
+                       "size rule and fetch it again when it is not a whole picture (slower: "
+                       "every picture is read)")};
+    QCommandLineOption inDocuments{
+        QStringLiteral("in-documents"),
+        QStringLiteral("keep the saved info and the run log in your Documents folder, wherever "
+                       "the system keeps it, rather than in the folder the program starts in")};
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                            QStringLiteral("show this help and exit")};
+    QCommandLineOption version{QStringLiteral("version"),
+                               QStringLiteral("show the program's version and the commit it was "
+                                              "built from, and exit")};
 
-QList<Option> options()
-{
-    QString kinds;
-    for (const AssetKind& kind : assetKinds())
-        kinds += QStringLiteral("\n%1: %2")
-                     .arg(QLatin1String(kind.optionName), QLatin1String(kind.optionHelp));
-    return {
-        {{QStringLiteral("run")},
-         {},
-         QStringLiteral("update the data folder without a window, "
-                        "from the saved info in the working folder")},
-        {{QStringLiteral("get")},
-         QStringLiteral("KINDS"),
-         QStringLiteral("with --run: what to get, a comma-separated list of these, or all "
-                        "(default images,thumbs,info, the window's own):") +
-             kinds},
-        {{QStringLiteral("card")},
-         QStringLiteral("NAME"),
-         QStringLiteral("with --run: update only this card, such as a0001 (default every card)")},
-        {{QStringLiteral("overwrite")},
-         {},
-         QStringLiteral(
-             "with --run: \"OverWrite - Replace All\" (default \"Only Missing Files\")")},
-        {{QStringLiteral("quiet")}, {}, QStringLiteral("with --run: print nothing but errors")},
-        {{QStringLiteral("connections")},
-         QStringLiteral("N"),
-         QStringLiteral("fetch over at most N connections at once (1 to %1, default %2; 1 "
-                        "fetches one file at a time)")
-             .arg(kMaxConnections)
-             .arg(FetchAhead::kDefaultConnections)},
-        {{QStringLiteral("check-pictures")},
-         {},
-         QStringLiteral("in \"Only Missing Files\" mode, also read every picture that passes its "
-                        "size rule and fetch it again when it is not a whole picture (slower: "
-                        "every picture is read)")},
-        {{QStringLiteral("in-documents")},
-         {},
-         QStringLiteral("keep the saved info and the run log in your Documents folder, wherever "
-                        "the system keeps it, rather than in the folder the program starts in")},
-        {{QStringLiteral("h"), QStringLiteral("help")},
-         {},
-         QStringLiteral("show this help and exit")},
-        {{QStringLiteral("version")},
-         {},
-         QStringLiteral("show the program's version and the commit it was built from, and exit")},
-    };
-}
+    // In the order the help lists them.
+    QList<const QCommandLineOption*> all() const
+    {
+        return {&run,         &get,           &card,        &overwrite, &quiet,
+                &connections, &checkPictures, &inDocuments, &help,      &version};
+    }
+    // Those that only a run without a window takes.
+    QList<const QCommandLineOption*> runOnly() const { return {&get, &card, &overwrite, &quiet}; }
+
+private:
+    static QString kindsHelp()
+    {
+        QString kinds;
+        for (const AssetKind& kind : assetKinds())
+            kinds += QStringLiteral("\n%1: %2")
+                         .arg(QLatin1String(kind.optionName), QLatin1String(kind.optionHelp));
+        return kinds;
+    }
+};
 
 QString title()
 {
@@ -90,39 +97,40 @@ QStringList wrapped(const QString& text, qsizetype width)
     return lines;
 }
 
-// Each option's names, with its help beside them.
-QString usage()
+// One entry of two columns: its left side, then its words wrapped beside it from `column` on.
+void addColumns(QString& text, const QString& left, const QString& right, qsizetype column)
+{
+    const QString indent(column, u' ');
+    QStringList lines = wrapped(right, 80 - indent.size());
+    if (left.size() < indent.size())
+        text += left.leftJustified(indent.size()) + lines.takeFirst() + u'\n';
+    else
+        text += left + u'\n';
+    for (const QString& line : lines)
+        text += indent + line + u'\n';
+}
+
+// Each option's names, with its help beside them, and what each exit status means.
+QString usage(const Options& options)
 {
     QString text = QStringLiteral(
         "Usage: kx-card-updater [options]\n"
         "Brings the card folders of a KX data folder up to date from the card asset\n"
         "server and the card-info service: in the window, or with --run without one.\n\n"
         "Options:\n");
-    const QString indent(22, u' ');
-    for (const Option& option : options()) {
+    for (const QCommandLineOption* option : options.all()) {
         QStringList names;
-        for (const QString& name : option.names)
+        for (const QString& name : option->names())
             names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
         QString left = QStringLiteral("  ") + names.join(QStringLiteral(", "));
-        if (!option.valueName.isEmpty())
-            left += u' ' + option.valueName;
-        QStringList lines = wrapped(option.help, 80 - indent.size());
-        if (left.size() < indent.size())
-            text += left.leftJustified(indent.size()) + lines.takeFirst() + u'\n';
-        else
-            text += left + u'\n';
-        for (const QString& line : lines)
-            text += indent + line + u'\n';
+        if (!option->valueName().isEmpty())
+            left += u' ' + option->valueName();
+        addColumns(text, left, option->description(), 22);
     }
-    text += QStringLiteral(
-        "\nExit status:\n"
-        "  0    every file was brought up to date (or none needed to be)\n"
-        "  1    the run stopped, or could not start; the reason is on standard error\n"
-        "  2    the command line could not be read\n"
-        "  3    the run went through, but files could not be brought up to date (the run\n"
-        "       log says which and why); the next run tries them again\n"
-        "  4    another copy of the program is updating the data folder\n"
-        "  130  stopped by Ctrl+C, SIGTERM or a closed console; what was stored is whole\n");
+    text += QStringLiteral("\nExit status:\n");
+    for (const ExitStatus::Meaning& meaning : ExitStatus::kMeanings)
+        addColumns(text, QStringLiteral("  ") + QString::number(meaning.status),
+                   QLatin1String(meaning.text), 7);
     return text;
 }
 
@@ -176,15 +184,16 @@ std::optional<std::vector<bool>> kindsNamed(const QStringList& values, QString& 
 
 CommandLine readCommandLine(const QStringList& arguments)
 {
+    const Options options;
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const Option& option : options())
-        parser.addOption(QCommandLineOption(option.names, option.help, option.valueName));
+    for (const QCommandLineOption* option : options.all())
+        parser.addOption(*option);
     if (!parser.parse(QStringList{kProgram} + arguments))
         return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        return exitWith(ExitStatus::kDone, title() + usage());
-    if (parser.isSet(QStringLiteral("version")))
+    if (parser.isSet(options.help))
+        return exitWith(ExitStatus::kDone, title() + usage(options));
+    if (parser.isSet(options.version))
         return exitWith(ExitStatus::kDone,
                         title() + QStringLiteral("commit %1\n").arg(QStringLiteral(KX_COMMIT)));
     if (!parser.positionalArguments().isEmpty())
@@ -192,34 +201,34 @@ CommandLine readCommandLine(const QStringList& arguments)
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
 
     CommandLine result;
-    result.checkPictures = parser.isSet(QStringLiteral("check-pictures"));
-    result.inDocuments = parser.isSet(QStringLiteral("in-documents"));
-    if (parser.isSet(QStringLiteral("connections"))) {
+    result.checkPictures = parser.isSet(options.checkPictures);
+    result.inDocuments = parser.isSet(options.inDocuments);
+    if (parser.isSet(options.connections)) {
         bool ok = false;
-        result.connections = parser.value(QStringLiteral("connections")).toInt(&ok);
+        result.connections = parser.value(options.connections).toInt(&ok);
         if (!ok || result.connections < 1 || result.connections > kMaxConnections)
             return usageError(QStringLiteral("--connections takes a whole number from 1 to %1")
                                   .arg(kMaxConnections));
     }
 
-    result.run = parser.isSet(QStringLiteral("run"));
-    for (const char* runOnly : {"get", "card", "overwrite", "quiet"}) {
-        if (!result.run && parser.isSet(QLatin1String(runOnly)))
-            return usageError(QStringLiteral("--%1 goes with --run").arg(QLatin1String(runOnly)));
+    result.run = parser.isSet(options.run);
+    for (const QCommandLineOption* runOnly : options.runOnly()) {
+        if (!result.run && parser.isSet(*runOnly))
+            return usageError(QStringLiteral("--%1 goes with --run").arg(runOnly->names().first()));
     }
-    if (parser.isSet(QStringLiteral("get"))) {
+    if (parser.isSet(options.get)) {
         QString unknown;
-        const auto kinds = kindsNamed(parser.values(QStringLiteral("get")), unknown);
+        const auto kinds = kindsNamed(parser.values(options.get), unknown);
         if (!kinds)
             return usageError(QStringLiteral("--get knows no kind '%1'; it takes %2 or all")
                                   .arg(unknown, kindNames()));
         result.choices.kinds = *kinds;
     }
-    if (parser.isSet(QStringLiteral("card"))) {
+    if (parser.isSet(options.card)) {
         // One card folder's name: a letter and four letters or digits. Anything else would go
         // to the servers as it is and come back as files passed over.
         static const QRegularExpression cardName(QStringLiteral("^[A-Za-z][A-Za-z0-9]{4}$"));
-        const QStringList cards = parser.values(QStringLiteral("card"));
+        const QStringList cards = parser.values(options.card);
         if (cards.size() > 1)
             return usageError(
                 QStringLiteral("--card takes one card; it was given %1 times").arg(cards.size()));
@@ -230,7 +239,7 @@ CommandLine readCommandLine(const QStringList& arguments)
                                   .arg(cards.first()));
     }
 
-    result.choices.overwrite = parser.isSet(QStringLiteral("overwrite"));
-    result.quiet = parser.isSet(QStringLiteral("quiet"));
+    result.choices.overwrite = parser.isSet(options.overwrite);
+    result.quiet = parser.isSet(options.quiet);
     return result;
 }

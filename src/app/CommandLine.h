@@ -24,12 +24,28 @@ struct CommandLine
 
 // Exit statuses of the program, as scripts and schedulers read them. They stay as they are.
 namespace ExitStatus {
-inline constexpr int kDone = 0;            // every file brought up to date, or nothing to do
-inline constexpr int kStopped = 1;         // the run stopped, or could not start; why on stderr
-inline constexpr int kUsage = 2;           // the command line cannot be read
-inline constexpr int kFilesNotUpdated = 3; // the run went through, passing files over
-inline constexpr int kFolderHeld = 4;      // another copy of the program holds the data folder
-inline constexpr int kInterrupted = 130;   // Ctrl+C, SIGTERM, the console closed
+inline constexpr int kDone = 0;
+inline constexpr int kStopped = 1;
+inline constexpr int kUsage = 2;
+inline constexpr int kFilesNotUpdated = 3;
+inline constexpr int kFolderHeld = 4;
+inline constexpr int kInterrupted = 130;
+
+// What each means, as the help says it.
+struct Meaning
+{
+    int status;
+    const char* text;
+};
+inline constexpr Meaning kMeanings[] = {
+    {kDone, "every file was brought up to date (or none needed to be)"},
+    {kStopped, "the run stopped, or could not start; the reason is on standard error"},
+    {kUsage, "the command line could not be read"},
+    {kFilesNotUpdated, "the run went through, but files could not be brought up to date (the "
+                       "run log says which and why); the next run tries them again"},
+    {kFolderHeld, "another copy of the program is updating the data folder"},
+    {kInterrupted, "stopped by Ctrl+C, SIGTERM or a closed console; what was stored is whole"},
+};
 } // namespace ExitStatus
 
 // Reads the arguments that follow the program's name.
