@@ -1,6 +1,6 @@
 #include "cards/FetchAhead.h"
 
-#include "cards/UpdateCard.h"
+#include "cards/FetchPlan.h"
 #include "state/RunContext.h"
 
 #include <QScopedValueRollback>

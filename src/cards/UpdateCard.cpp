@@ -1,8 +1,8 @@
 #include "cards/UpdateCard.h"
 
 #include "cards/AssetKinds.h"
-#include "cards/CardAddresses.h"
 #include "cards/FetchAhead.h"
+#include "cards/FetchPlan.h"
 #include "cards/InfoAnswers.h"
 #include "cards/WholePicture.h"
 #include "log/RunLog.h"
@@ -11,82 +11,7 @@
 #include "platform/HeldUpdates.h"
 #include "ui_Form1.h"
 
-QString localFilePath(const QString& dataPath, const QString& card, const QString& suffix)
-{
-    return dataPath + card + u'\\' + card + suffix;
-}
-
 namespace {
-
-// A missing or unreadable file measures 0.
-double sizeOnDisk(const QString& path)
-{
-    const Result<qint64> length = fileLength(path);
-    return length ? double(length.value()) : 0;
-}
-
-// A picture on disk that is not whole. One too large to read is not judged: no answer that
-// could replace it would be taken either; nor is one that cannot be read.
-bool isDamagedPicture(const QString& path, double size)
-{
-    if (size > double(Fetcher::kDefaultMaxBodySize))
-        return false;
-    const Result<QByteArray> bytes = readWholeFile(path, Fetcher::kDefaultMaxBodySize);
-    return bytes && !wholePictureFault(bytes.value()).isEmpty();
-}
-
-// Whether a picture's bytes are read, besides its size, to decide.
-enum class Judging
-{
-    BySize,
-    ByBytesAsAsked // where the run checks pictures
-};
-
-// Where a card's files come from and where they go.
-class CardNames
-{
-public:
-    CardNames(const RunContext& run, const QString& card) : m_run(run), m_card(card) {}
-
-    QString localPath(const char* suffix) const
-    {
-        return localFilePath(m_run.state.sDataPath, m_card, QString::fromLatin1(suffix));
-    }
-    // The info URL is rebuilt from the current key and user name every time.
-    QString url(const AssetKind& kind, const char* suffix) const
-    {
-        return kind.source == AssetSource::InfoService
-                   ? infoUrl(m_run.origins.infoService, m_run.state.sKey, m_run.state.sUserName,
-                             m_card)
-                   : assetUrl(m_run.origins.assetServer, m_card, QString::fromLatin1(suffix));
-    }
-
-    const QString& card() const { return m_card; }
-
-private:
-    const RunContext& m_run;
-    const QString& m_card;
-};
-
-// Overwrite mode, or the kind's size rule (both are always evaluated), or a missing or empty
-// file beside the one the rule measures (its partner is fetched with it, so the pair is mended
-// only together), or, where asked for, a picture that passes its size rule but is not whole.
-bool fetchesNow(const RunContext& run, const AssetKind& kind, const CardNames& names, double dSize,
-                Judging judging)
-{
-    const bool sizeRuleHolds = kind.sizeRuleFetches(dSize);
-    const bool overwrite = run.ui.oHow_1->isChecked();
-    if (overwrite || sizeRuleHolds)
-        return true;
-    for (const AssetDownload& download : kind.downloads) {
-        for (const char* suffix : download.storeSuffixes) {
-            if (qstrcmp(suffix, kind.probeSuffix) != 0 && sizeOnDisk(names.localPath(suffix)) == 0)
-                return true;
-        }
-    }
-    return judging == Judging::ByBytesAsAsked && run.checkPictures && kind.picturesOnly &&
-           isDamagedPicture(names.localPath(kind.probeSuffix), dSize);
-}
 
 // Why a file was passed over: the server's answer (one too large, or a web page, among them),
 // or the card file on disk.
@@ -419,23 +344,4 @@ Status UpdateCard(RunContext& run, const QString& MyCard)
             return updated;
     }
     return {};
-}
-
-QList<PredictedFetch> predictedFetches(const RunContext& run, const QString& card)
-{
-    const CardNames names(run, card);
-    QList<PredictedFetch> fetches;
-    for (const AssetKind& kind : assetKinds()) {
-        if (checkValue(run.ui.*kind.box) != kTicked)
-            continue;
-        // Pictures are not read here: damaged ones are rare, and are fetched when the run
-        // reaches them, so each picture is read once.
-        if (!fetchesNow(run, kind, names, sizeOnDisk(names.localPath(kind.probeSuffix)),
-                        Judging::BySize))
-            continue;
-        for (const AssetDownload& download : kind.downloads)
-            fetches.append(
-                {names.url(kind, download.fetchSuffix), kind.source == AssetSource::InfoService});
-    }
-    return fetches;
 }

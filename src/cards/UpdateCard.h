@@ -21,17 +21,3 @@ Status UpdateCard(RunContext& run, const QString& MyCard);
 // broken, and the rest would go the same way. A series on the disk's account alone stops the
 // run at once.
 inline constexpr int kMaxFilesNotUpdatedInARow = 25;
-
-// A fetch UpdateCard would make.
-struct PredictedFetch
-{
-    QString url;
-    bool fromInfoService = false;
-};
-
-// The fetches UpdateCard would make for the card now, in order, judged from the files on disk
-// and the boxes as they are.
-QList<PredictedFetch> predictedFetches(const RunContext& run, const QString& card);
-
-// The names built from a card name, used exactly as given.
-QString localFilePath(const QString& dataPath, const QString& card, const QString& suffix);
