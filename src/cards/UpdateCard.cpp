@@ -4,7 +4,6 @@
 #include "cards/FetchAhead.h"
 #include "cards/FetchPlan.h"
 #include "cards/InfoAnswers.h"
-#include "cards/WholePicture.h"
 #include "log/RunLog.h"
 #include "platform/CheckValue.h"
 #include "platform/Files.h"
