@@ -12,15 +12,7 @@
 
 namespace {
 
-// Why a file was passed over: the server's answer (one too large, or a web page, among them),
-// or the card file on disk.
-enum class Cause
-{
-    Server,
-    TooLarge,
-    WebPage,
-    Disk
-};
+using Cause = PassedOverSeries::Cause;
 
 // One file of a kind that is fetched, in the order the run log names them.
 struct KindFile
@@ -41,49 +33,6 @@ std::vector<KindFile> filesOf(const AssetKind& kind)
             files.push_back({download, suffix, false, {}, Cause::Server, false});
     }
     return files;
-}
-
-// "25 files in a row were not on the server or were not whole pictures (the last: ...): is the
-// server address right?", with what the question to a server that had a file before answered.
-QString seriesReason(const FormState::FileCounts::Series& series, const QString& probeFailure)
-{
-    const QString probe =
-        probeFailure.isEmpty()
-            ? QString()
-            : QStringLiteral(", nor did the server answer with a file it has whole (%1)")
-                  .arg(probeFailure);
-    if (series.fromDisk == 0 && series.tooLarge == series.fromServers)
-        return QStringLiteral("%1 files in a row were larger than the program takes for a card "
-                              "file (the last: %2)%3: the server sends other files than card "
-                              "files, or card files have grown larger than this version takes")
-            .arg(series.total())
-            .arg(series.lastServerReason, probe);
-    if (series.fromDisk == 0 && series.webPages == series.fromServers)
-        return QStringLiteral("%1 files in a row were web pages, not card files (the last: %2)%3: "
-                              "is the server address right, or does this network want a sign-in "
-                              "on a web page first (a captive portal, as in hotels, trains and "
-                              "some offices)?")
-            .arg(series.total())
-            .arg(series.lastServerReason, probe);
-    if (series.fromDisk == 0)
-        return QStringLiteral("%1 files in a row were not on the server or were not whole "
-                              "pictures (the last: %2)%3: is the server address right?")
-            .arg(series.total())
-            .arg(series.lastServerReason, probe);
-    if (series.fromServers == 0)
-        return QStringLiteral("%1 files in a row could not be replaced (the last: %2): may this "
-                              "user change the card files?")
-            .arg(series.total())
-            .arg(series.lastDiskReason);
-    return QStringLiteral("%1 files in a row could not be brought up to date (%2 were not on the "
-                          "server or were not whole pictures, the last: %3; %4 could not be "
-                          "replaced, the last: %5)%6: is the server address right, and may this "
-                          "user change the card files?")
-        .arg(series.total())
-        .arg(series.fromServers)
-        .arg(series.lastServerReason)
-        .arg(series.fromDisk)
-        .arg(series.lastDiskReason, probe);
 }
 
 // One card's update. The asset under test lives here and dies with it.
@@ -209,7 +158,7 @@ private:
     Status record(const AssetKind& kind, const std::vector<KindFile>& files)
     {
         FormState::FileCounts& counts = m_run.state.files;
-        FormState::FileCounts::Series& series = counts.inARow;
+        PassedOverSeries& series = counts.passedOver;
         for (std::size_t i = 0; i < files.size(); ++i) {
             const KindFile& file = files[i];
             const QString url = m_names.url(kind, file.suffix);
@@ -228,7 +177,7 @@ private:
                 return logged;
             if (file.stored) {
                 ++counts.updated;
-                series = {};
+                series.end();
                 knownWhole(kind, kind.downloads[file.download]);
                 if (startsDownload || !files[i - 1].stored) {
                     holdText(m_ui.Text1, sizeText(dSize));
@@ -239,20 +188,10 @@ private:
             ++counts.notUpdated;
             if (counts.notUpdatedReasons.size() < counts.kMaxReasonsKept)
                 counts.notUpdatedReasons << url + QStringLiteral(": ") + file.notUpdatedReason;
-            if (file.cause == Cause::Disk) {
-                ++series.fromDisk;
-                if (!file.forItsPartner)
-                    series.lastDiskReason = file.notUpdatedReason;
-            } else {
-                ++series.fromServers;
-                series.tooLarge += file.cause == Cause::TooLarge;
-                series.webPages += file.cause == Cause::WebPage;
-                series.sources[std::size_t(kind.source)] = true;
-                if (!file.forItsPartner)
-                    series.lastServerReason = file.notUpdatedReason;
-            }
+            series.passedOver(file.cause, std::size_t(kind.source), file.notUpdatedReason,
+                              file.forItsPartner);
         }
-        if (series.total() >= kMaxFilesNotUpdatedInARow)
+        if (series.length() >= kMaxFilesNotUpdatedInARow)
             return seriesOfPassedOverFiles();
         return pumpEvents(m_run);
     }
@@ -263,13 +202,11 @@ private:
     // nothing. The run goes on when each server the series concerns answers so.
     Status seriesOfPassedOverFiles()
     {
-        FormState::FileCounts& counts = m_run.state.files;
-        QString probeFailure;
-        bool everyServerAnswered = counts.inARow.fromServers > 0;
-        for (std::size_t source = 0; source < counts.knownWhole.size(); ++source) {
-            if (!counts.inARow.sources[source])
-                continue;
-            const FormState::FileCounts::KnownWhole& known = counts.knownWhole[source];
+        PassedOverSeries& series = m_run.state.files.passedOver;
+        const std::vector<PassedOverSeries::KnownWhole> files = series.filesToAskFor();
+        QString askedFailure;
+        bool everyServerAnswered = !files.empty();
+        for (const PassedOverSeries::KnownWhole& known : files) {
             if (known.url.isEmpty()) {
                 everyServerAnswered = false;
                 continue;
@@ -282,21 +219,21 @@ private:
                        : answer.error();
             if (!fault.isEmpty()) {
                 everyServerAnswered = false;
-                probeFailure = known.url + QStringLiteral(": ") + fault;
+                askedFailure = known.url + QStringLiteral(": ") + fault;
             }
         }
         if (everyServerAnswered) {
-            counts.inARow = {};
+            series.end();
             return pumpEvents(m_run);
         }
-        return Status::failure(seriesReason(counts.inARow, probeFailure));
+        return Status::failure(series.reason(askedFailure));
     }
 
     void knownWhole(const AssetKind& kind, const AssetDownload& download)
     {
         const auto kindIndex = std::distance(assetKinds().data(), &kind);
-        m_run.state.files.knownWhole[std::size_t(kind.source)] = {
-            m_names.url(kind, download.fetchSuffix), int(kindIndex)};
+        m_run.state.files.passedOver.knownWhole(
+            std::size_t(kind.source), m_names.url(kind, download.fetchSuffix), int(kindIndex));
     }
 
     double sizeOfLastStored(const std::vector<KindFile>& files, std::size_t download) const
