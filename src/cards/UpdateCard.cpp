@@ -80,7 +80,7 @@ private:
         if (Status logged = m_run.log.writeSizeLine(sLocalFile, dSize); !logged)
             return logged;
         holdText(m_ui.Text1, sizeText(dSize));
-        return kind.extraPumps ? pumpEvents(m_run) : Status();
+        return kind.extraPumps ? giveWindowATurn(m_run) : Status();
     }
 
     // Whether a failed fetch concerns that file alone: the server lacks it, or an asset server
@@ -128,7 +128,7 @@ private:
             return logged;
         holdText(m_ui.Text2, QStringLiteral("Get ") + firstUrl);
         if (kind.extraPumps) {
-            if (Status going = pumpEvents(m_run); !going)
+            if (Status going = giveWindowATurn(m_run); !going)
                 return going;
         }
         for (auto file = files.rbegin(); file != files.rend(); ++file) {
@@ -193,7 +193,7 @@ private:
         }
         if (series.length() >= kMaxFilesNotUpdatedInARow)
             return seriesOfPassedOverFiles();
-        return pumpEvents(m_run);
+        return giveWindowATurn(m_run);
     }
 
     // A long series of files passed over says more about the server or the folder than about
@@ -224,7 +224,7 @@ private:
         }
         if (everyServerAnswered) {
             series.end();
-            return pumpEvents(m_run);
+            return giveWindowATurn(m_run);
         }
         return Status::failure(series.reason(askedFailure));
     }
@@ -268,7 +268,7 @@ private:
 Status UpdateCard(RunContext& run, const QString& MyCard)
 {
     holdText(run.ui.Text3, trimSpaces(MyCard));
-    if (Status going = pumpEvents(run); !going)
+    if (Status going = giveWindowATurn(run); !going)
         return going;
     if (run.removeLeftoversOnVisit)
         removeLeftoverParts(run.state.sDataPath + MyCard, PartFiles::Abandoned);

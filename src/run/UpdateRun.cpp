@@ -87,7 +87,7 @@ Status walkAllCards(RunContext& run)
                 return updated;
             run.progress.cardDone();
         }
-        if (Status going = pumpEvents(run); !going)
+        if (Status going = giveWindowATurn(run); !going)
             return going;
     }
     return {};

@@ -8,7 +8,7 @@ QString windowClosedReason()
     return QStringLiteral("the window was closed");
 }
 
-Status pumpEvents(const RunContext& run)
+Status giveWindowATurn(const RunContext& run)
 {
     pumpEvents();
     return run.stopRequest.isEmpty() ? Status() : Status::failure(run.stopRequest);

@@ -47,9 +47,9 @@ struct RunContext
 // The reason given when the window is closed during a run.
 QString windowClosedReason();
 
-// Lets the window handle its pending events; fails once the user has closed the window, so
-// that the run stops right there.
-Status pumpEvents(const RunContext& run);
+// Lets the window handle its pending events (pumpEvents()), then fails if a stop was asked for
+// meanwhile or before (the window closed, Ctrl+C), so that the run stops right there.
+Status giveWindowATurn(const RunContext& run);
 
 // Shows the text in a message box, unless the window is closing.
 void tellUser(const RunContext& run, const QString& text);
