@@ -455,16 +455,23 @@ void benchDownload(const Options& options, const QString& work, const char* figu
     SampleServerProcess server(cards, delayMs);
     const QString data = work + "/download";
     const int requests = cards * 6;
-    const Turns turns = takeTurns(options, server.origin(), data, cards, connections, [&] {
-        return peer == Peer::LatencyFloor
-                   ? requests * delayMs / 1000.0 / kPeerConnections
-                   : curlRun(server.origin(), data, cards, work, peer == Peer::CurlParallel);
-    });
-    printRow(figure,
-             QString("%1 cards%2, program")
-                 .arg(cards)
-                 .arg(delayMs ? QString(", %1 ms").arg(delayMs) : QString()),
-             turns.program, peerName(peer), turns.peer, turns.peakMiB);
+    // At its own number of connections, then at the peer's.
+    const std::vector<int> counts =
+        connections == 0 ? std::vector<int>{0, kPeerConnections} : std::vector<int>{connections};
+    for (const int count : counts) {
+        const Turns turns = takeTurns(options, server.origin(), data, cards, count, [&] {
+            return peer == Peer::LatencyFloor
+                       ? requests * delayMs / 1000.0 / kPeerConnections
+                       : curlRun(server.origin(), data, cards, work, peer == Peer::CurlParallel);
+        });
+        printRow(
+            figure,
+            QString("%1 cards%2, %3")
+                .arg(cards)
+                .arg(delayMs ? QString(", %1 ms").arg(delayMs) : QString())
+                .arg(count == connections ? QString("program") : QString("%1 conn.").arg(count)),
+            turns.program, peerName(peer), turns.peer, turns.peakMiB);
+    }
     QDir(data).removeRecursively();
 }
 
@@ -521,10 +528,14 @@ void benchRate(const Options& options, const QString& work)
     const int cards = options.rateCards;
     writeCardSite(nginx.www(), cards);
     const QString data = work + "/rate";
-    const Turns turns = takeTurns(options, nginx.origin(), data, cards, 0,
-                                  [&] { return wgetRun(nginx.origin(), data, cards, work); });
-    printRow("rate", QString("%1 cards, 5 a second").arg(cards), turns.program,
-             "wget, one at a time", turns.peer, turns.peakMiB);
+    for (const int connections : {0, 1}) {
+        const Turns turns = takeTurns(options, nginx.origin(), data, cards, connections,
+                                      [&] { return wgetRun(nginx.origin(), data, cards, work); });
+        printRow(
+            "rate",
+            QString("%1 cards, 5 a second, %2").arg(cards).arg(connections ? "1 conn." : "program"),
+            turns.program, "wget, one at a time", turns.peer, turns.peakMiB);
+    }
     QDir(data).removeRecursively();
 }
 
@@ -547,16 +558,20 @@ void benchWorkers(const Options& options, const QString& work)
     const int cards = options.limitedCards;
     writeCardSite(apache.www(), cards);
     const QString data = work + "/workers";
-    const Turns turns = takeTurns(options, apache.origin(), data, cards, 0, [&] {
-        return curlRun(apache.origin(), data, cards, work, true);
-    });
-    printRow("workers", QString("%1 cards, 4 workers").arg(cards), turns.program,
-             "curl --parallel-max 6", turns.peer, turns.peakMiB);
+    for (const int connections : {0, kPeerConnections}) {
+        const Turns turns = takeTurns(options, apache.origin(), data, cards, connections, [&] {
+            return curlRun(apache.origin(), data, cards, work, true);
+        });
+        printRow(
+            "workers",
+            QString("%1 cards, 4 workers, %2").arg(cards).arg(connections ? "6 conn." : "program"),
+            turns.program, "curl --parallel-max 6", turns.peer, turns.peakMiB);
+    }
     if (!QStandardPaths::findExecutable("aria2c").isEmpty()) {
         const Turns aria2 = takeTurns(options, apache.origin(), data, cards, 0,
                                       [&] { return aria2Run(apache.origin(), data, cards, work); });
-        printRow("workers", QString("%1 cards, 4 workers").arg(cards), aria2.program, "aria2c -j6",
-                 aria2.peer, aria2.peakMiB);
+        printRow("workers", QString("%1 cards, 4 workers, program").arg(cards), aria2.program,
+                 "aria2c -j6", aria2.peer, aria2.peakMiB);
     }
     QDir(data).removeRecursively();
 }
@@ -639,48 +654,51 @@ int benchLineInside(const Options& options, const QString& work)
     const QString what =
         QString("%1 cards, %2 Mbit/s, %3 ms").arg(cards).arg(options.lineMbit).arg(options.lineMs);
     ReadyWindow window;
-    std::vector<double> program, programFloor, curl, curlFloor, aria2, aria2Floor;
-    const bool haveAria2 = !QStandardPaths::findExecutable("aria2c").isEmpty();
     double peak = 0;
+    // Each client on the same line, each against the bytes it sent: the program at its own
+    // number of connections and at the peers', then the peers.
+    struct Client
+    {
+        QString name;
+        std::function<double()> run;
+        std::vector<double> seconds;
+        std::vector<double> floor;
+    };
+    std::vector<Client> clients;
+    for (const int connections : {0, kPeerConnections}) {
+        clients.push_back({connections ? QString("program %1 conn.").arg(connections) : "program",
+                           [&, connections] {
+                               window.prepare(server.origin(), data, connections);
+                               resetPeakMemory();
+                               QElapsedTimer clock;
+                               clock.start();
+                               window.press();
+                               peak = std::max(peak, peakMemoryMiB());
+                               return double(clock.nsecsElapsed()) / 1e9;
+                           },
+                           {},
+                           {}});
+    }
+    clients.push_back(
+        {"curl -Z 6", [&] { return curlRun(server.origin(), data, cards, work, true); }, {}, {}});
+    if (!QStandardPaths::findExecutable("aria2c").isEmpty())
+        clients.push_back(
+            {"aria2c -j6", [&] { return aria2Run(server.origin(), data, cards, work); }, {}, {}});
     for (int run = options.warmUp ? -1 : 0; run < options.runs; ++run) {
-        emptyCardFolders(data, cards);
-        window.prepare(server.origin(), data);
-        resetPeakMemory();
-        qint64 before = lineBytesSent();
-        QElapsedTimer clock;
-        clock.start();
-        window.press();
-        const double seconds = double(clock.nsecsElapsed()) / 1e9;
-        const double floor = floorOf(lineBytesSent() - before);
-        peak = std::max(peak, peakMemoryMiB());
-        emptyCardFolders(data, cards);
-        before = lineBytesSent();
-        const double curlSeconds = curlRun(server.origin(), data, cards, work, true);
-        const double curlBytesFloor = floorOf(lineBytesSent() - before);
-        double aria2Seconds = 0;
-        double aria2BytesFloor = 1;
-        if (haveAria2) {
+        for (Client& client : clients) {
             emptyCardFolders(data, cards);
-            before = lineBytesSent();
-            aria2Seconds = aria2Run(server.origin(), data, cards, work);
-            aria2BytesFloor = floorOf(lineBytesSent() - before);
-        }
-        if (run >= 0) {
-            program.push_back(seconds);
-            programFloor.push_back(floor);
-            curl.push_back(curlSeconds);
-            curlFloor.push_back(curlBytesFloor);
-            aria2.push_back(aria2Seconds);
-            aria2Floor.push_back(aria2BytesFloor);
+            const qint64 before = lineBytesSent();
+            const double seconds = client.run();
+            const double floor = floorOf(lineBytesSent() - before);
+            if (run >= 0) {
+                client.seconds.push_back(seconds);
+                client.floor.push_back(floor);
+            }
         }
     }
-    const QString floorName = "its bytes at the line's rate";
-    printRow("line", what + ", program", medianOf(program), floorName, medianOf(programFloor),
-             peak);
-    printRow("line", what + ", curl -Z 6", medianOf(curl), floorName, medianOf(curlFloor), peak);
-    if (haveAria2)
-        printRow("line", what + ", aria2c -j6", medianOf(aria2), floorName, medianOf(aria2Floor),
-                 peak);
+    for (const Client& client : clients)
+        printRow("line", what + ", " + client.name, medianOf(client.seconds),
+                 "its bytes at the line's rate", medianOf(client.floor), peak);
     QDir(data).removeRecursively();
     return 0;
 }
