@@ -419,10 +419,36 @@ struct Turns
     double peakMiB = 0; // the program's
 };
 
+// Every file the run stored is the served one, byte for byte: the site's asset file, its ".inf"
+// under both of its names, its card-info answer.
+void verifyStored(const QString& data, const QString& www, int cards)
+{
+    for (int i = 0; i < cards; ++i) {
+        const QString card = cardName(i);
+        const std::pair<const char*, QString> files[] = {
+            {"c.jpg", assetUrl(www, card, "c.jpg")},
+            {"d.bmp", assetUrl(www, card, "d.bmp")},
+            {"e.bmp", assetUrl(www, card, "e.bmp")},
+            {".woxinf", assetUrl(www, card, ".inf")},
+            {".woxdld", assetUrl(www, card, ".inf")},
+            {".xml", QString("%1/info/%2.xml").arg(www, card)},
+            {"_full.png", assetUrl(www, card, "_full.png")}};
+        for (const auto& [suffix, served] : files) {
+            if (readBytes(QString("%1/%2/%2%3").arg(data, card, suffix)) != readBytes(served)) {
+                std::cerr << "kx-bench: " << qPrintable(card + suffix)
+                          << " is not the file served\n";
+                std::exit(1);
+            }
+        }
+    }
+}
+
 // The program's download into empty card folders, then the peer's, taking turns so that both
-// see the machine in the same state.
+// see the machine in the same state. Where the served files lie (a real server's site), the
+// program's are compared with them.
 Turns takeTurns(const Options& options, const QString& origin, const QString& data, int cards,
-                int connections, const std::function<double()>& peer)
+                int connections, const std::function<double()>& peer,
+                const QString& served = QString())
 {
     ReadyWindow window;
     std::vector<double> programSeconds;
@@ -437,6 +463,8 @@ Turns takeTurns(const Options& options, const QString& origin, const QString& da
         window.press();
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         turns.peakMiB = std::max(turns.peakMiB, peakMemoryMiB());
+        if (!served.isEmpty())
+            verifyStored(data, served, cards);
         emptyCardFolders(data, cards);
         const double peerRun = peer();
         if (run >= 0) {
@@ -492,17 +520,21 @@ void benchLimited(const Options& options, const QString& work)
     writeCardSite(nginx.www(), cards);
     const QString data = work + "/limited";
     for (const int connections : {0, kPeerConnections}) {
-        const Turns turns = takeTurns(options, nginx.origin(), data, cards, connections, [&] {
-            return curlRun(nginx.origin(), data, cards, work, true, {"--retry", "5"});
-        });
+        const Turns turns = takeTurns(
+            options, nginx.origin(), data, cards, connections,
+            [&] {
+                return curlRun(nginx.origin(), data, cards, work, true, {"--retry", "5"});
+            },
+            nginx.www());
         printRow(
             "limited",
             QString("%1 cards, 6 allowed, %2").arg(cards).arg(connections ? "6 conn." : "program"),
             turns.program, "curl -Z 6 --retry 5", turns.peer, turns.peakMiB);
     }
     if (!QStandardPaths::findExecutable("aria2c").isEmpty()) {
-        const Turns aria2 = takeTurns(options, nginx.origin(), data, cards, 0,
-                                      [&] { return aria2Run(nginx.origin(), data, cards, work); });
+        const Turns aria2 = takeTurns(
+            options, nginx.origin(), data, cards, 0,
+            [&] { return aria2Run(nginx.origin(), data, cards, work); }, nginx.www());
         printRow("limited", QString("%1 cards, 6 allowed, program").arg(cards), aria2.program,
                  "aria2c -j6", aria2.peer, aria2.peakMiB);
     }
@@ -529,8 +561,9 @@ void benchRate(const Options& options, const QString& work)
     writeCardSite(nginx.www(), cards);
     const QString data = work + "/rate";
     for (const int connections : {0, 1}) {
-        const Turns turns = takeTurns(options, nginx.origin(), data, cards, connections,
-                                      [&] { return wgetRun(nginx.origin(), data, cards, work); });
+        const Turns turns = takeTurns(
+            options, nginx.origin(), data, cards, connections,
+            [&] { return wgetRun(nginx.origin(), data, cards, work); }, nginx.www());
         printRow(
             "rate",
             QString("%1 cards, 5 a second, %2").arg(cards).arg(connections ? "1 conn." : "program"),
@@ -559,17 +592,18 @@ void benchWorkers(const Options& options, const QString& work)
     writeCardSite(apache.www(), cards);
     const QString data = work + "/workers";
     for (const int connections : {0, kPeerConnections}) {
-        const Turns turns = takeTurns(options, apache.origin(), data, cards, connections, [&] {
-            return curlRun(apache.origin(), data, cards, work, true);
-        });
+        const Turns turns = takeTurns(
+            options, apache.origin(), data, cards, connections,
+            [&] { return curlRun(apache.origin(), data, cards, work, true); }, apache.www());
         printRow(
             "workers",
             QString("%1 cards, 4 workers, %2").arg(cards).arg(connections ? "6 conn." : "program"),
             turns.program, "curl --parallel-max 6", turns.peer, turns.peakMiB);
     }
     if (!QStandardPaths::findExecutable("aria2c").isEmpty()) {
-        const Turns aria2 = takeTurns(options, apache.origin(), data, cards, 0,
-                                      [&] { return aria2Run(apache.origin(), data, cards, work); });
+        const Turns aria2 = takeTurns(
+            options, apache.origin(), data, cards, 0,
+            [&] { return aria2Run(apache.origin(), data, cards, work); }, apache.www());
         printRow("workers", QString("%1 cards, 4 workers, program").arg(cards), aria2.program,
                  "aria2c -j6", aria2.peer, aria2.peakMiB);
     }
@@ -610,10 +644,13 @@ void benchMemory(const Options& options, const QString& work)
             picture);
     const QString data = work + "/memory";
     for (const int connections : {1, 6, 12, 32, 64}) {
-        const Turns turns = takeTurns(options, nginx.origin(), data, cards, connections, [&] {
-            return curlRun(nginx.origin(), data, cards, work, true,
-                           {"--parallel-max", QString::number(connections)});
-        });
+        const Turns turns = takeTurns(
+            options, nginx.origin(), data, cards, connections,
+            [&] {
+                return curlRun(nginx.origin(), data, cards, work, true,
+                               {"--parallel-max", QString::number(connections)});
+            },
+            nginx.www());
         printRow("memory", QString("%1 cards of 8 MB, %2 conn.").arg(cards).arg(connections),
                  turns.program, QString("curl -Z %1").arg(connections), turns.peer, turns.peakMiB);
     }
@@ -801,6 +838,7 @@ int benchMovedInside(const Options& options, const QString& work)
         window.press();
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         programConnections = std::max(programConnections, connectionsLogged(log));
+        verifyStored(data, www, cards);
         peak = std::max(peak, peakMemoryMiB());
         emptyCardFolders(data, cards);
         const double curlSeconds = curlRun(nginx.origin(), data, cards, work, true,
