@@ -503,29 +503,44 @@ void benchDownload(const Options& options, const QString& work, const char* figu
     QDir(data).removeRecursively();
 }
 
+// The card-info service's answers as static files of nginx's site, by the card asked for.
+const QString kNginxInfoLocation =
+    "location = /bof/bof.php { try_files /info/$arg_cardids.xml =404; }";
+
+// Debian's nginx serving the cards' site within the given limits; none, with the figure's line
+// saying why, where nginx is not installed.
+std::unique_ptr<Nginx> nginxCardSite(const char* figure, const QString& httpDirectives,
+                                     const QString& limits, int cards)
+{
+    auto nginx = std::make_unique<Nginx>(httpDirectives, limits + "\n" + kNginxInfoLocation);
+    if (nginx->port() == 0) {
+        std::printf("%-17s skipped: nginx is not installed (Debian's nginx-light)\n", figure);
+        return nullptr;
+    }
+    writeCardSite(nginx->www(), cards);
+    return nginx;
+}
+
 // A real server that limits one client as shared hosts do: Debian's nginx allowing 6 connections
 // at once (503 beyond them), each at 16 KB/s. The program at its own 12 + 2 connections, and
 // at the server's 6, against curl at the server's 6 and trying busy answers again as the program
 // does (`--retry`, which honours Retry-After).
 void benchLimited(const Options& options, const QString& work)
 {
-    Nginx nginx("limit_conn_zone $binary_remote_addr zone=c:1m;",
-                "limit_conn c 6; limit_conn_status 503; limit_rate 16k;\n"
-                "location = /bof/bof.php { try_files /info/$arg_cardids.xml =404; }");
-    if (nginx.port() == 0) {
-        std::printf("limited           skipped: nginx is not installed (Debian's nginx-light)\n");
-        return;
-    }
     const int cards = options.limitedCards;
-    writeCardSite(nginx.www(), cards);
+    const auto nginx =
+        nginxCardSite("limited", "limit_conn_zone $binary_remote_addr zone=c:1m;",
+                      "limit_conn c 6; limit_conn_status 503; limit_rate 16k;", cards);
+    if (!nginx)
+        return;
     const QString data = work + "/limited";
     for (const int connections : {0, kPeerConnections}) {
         const Turns turns = takeTurns(
-            options, nginx.origin(), data, cards, connections,
+            options, nginx->origin(), data, cards, connections,
             [&] {
-                return curlRun(nginx.origin(), data, cards, work, true, {"--retry", "5"});
+                return curlRun(nginx->origin(), data, cards, work, true, {"--retry", "5"});
             },
-            nginx.www());
+            nginx->www());
         printRow(
             "limited",
             QString("%1 cards, 6 allowed, %2").arg(cards).arg(connections ? "6 conn." : "program"),
@@ -533,8 +548,8 @@ void benchLimited(const Options& options, const QString& work)
     }
     if (!QStandardPaths::findExecutable("aria2c").isEmpty()) {
         const Turns aria2 = takeTurns(
-            options, nginx.origin(), data, cards, 0,
-            [&] { return aria2Run(nginx.origin(), data, cards, work); }, nginx.www());
+            options, nginx->origin(), data, cards, 0,
+            [&] { return aria2Run(nginx->origin(), data, cards, work); }, nginx->www());
         printRow("limited", QString("%1 cards, 6 allowed, program").arg(cards), aria2.program,
                  "aria2c -j6", aria2.peer, aria2.peakMiB);
     }
@@ -546,24 +561,21 @@ void benchLimited(const Options& options, const QString& work)
 // request at a time, which a rate limit favours.
 void benchRate(const Options& options, const QString& work)
 {
-    Nginx nginx("limit_req_zone $binary_remote_addr zone=r:1m rate=5r/s;",
-                "limit_req zone=r burst=5 nodelay; limit_req_status 503;\n"
-                "location = /bof/bof.php { try_files /info/$arg_cardids.xml =404; }");
-    if (nginx.port() == 0) {
-        std::printf("rate              skipped: nginx is not installed (Debian's nginx-light)\n");
-        return;
-    }
     if (QStandardPaths::findExecutable("wget").isEmpty()) {
         std::printf("rate              skipped: wget is not installed\n");
         return;
     }
     const int cards = options.rateCards;
-    writeCardSite(nginx.www(), cards);
+    const auto nginx =
+        nginxCardSite("rate", "limit_req_zone $binary_remote_addr zone=r:1m rate=5r/s;",
+                      "limit_req zone=r burst=5 nodelay; limit_req_status 503;", cards);
+    if (!nginx)
+        return;
     const QString data = work + "/rate";
     for (const int connections : {0, 1}) {
         const Turns turns = takeTurns(
-            options, nginx.origin(), data, cards, connections,
-            [&] { return wgetRun(nginx.origin(), data, cards, work); }, nginx.www());
+            options, nginx->origin(), data, cards, connections,
+            [&] { return wgetRun(nginx->origin(), data, cards, work); }, nginx->www());
         printRow(
             "rate",
             QString("%1 cards, 5 a second, %2").arg(cards).arg(connections ? "1 conn." : "program"),
@@ -630,27 +642,22 @@ QByteArray noisePicture(qint64 bytes)
 // the bodies in flight and those held share, against curl at as many connections.
 void benchMemory(const Options& options, const QString& work)
 {
-    Nginx nginx("", "location = /bof/bof.php { try_files /info/$arg_cardids.xml =404; }");
-    if (nginx.port() == 0) {
-        std::printf("memory            skipped: nginx is not installed (Debian's nginx-light)\n");
-        return;
-    }
     const int cards = options.memoryCards;
-    writeCardSite(nginx.www(), cards);
+    const auto nginx = nginxCardSite("memory", "", "", cards);
+    if (!nginx)
+        return;
     const QByteArray picture = noisePicture(8000000);
     for (int card = 0; card < cards; ++card)
-        writeBytes(
-            QString("%1/free/sets/%2/illustrations/%2_full.png").arg(nginx.www(), cardName(card)),
-            picture);
+        writeBytes(assetUrl(nginx->www(), cardName(card), "_full.png"), picture);
     const QString data = work + "/memory";
     for (const int connections : {1, 6, 12, 32, 64}) {
         const Turns turns = takeTurns(
-            options, nginx.origin(), data, cards, connections,
+            options, nginx->origin(), data, cards, connections,
             [&] {
-                return curlRun(nginx.origin(), data, cards, work, true,
+                return curlRun(nginx->origin(), data, cards, work, true,
                                {"--parallel-max", QString::number(connections)});
             },
-            nginx.www());
+            nginx->www());
         printRow("memory", QString("%1 cards of 8 MB, %2 conn.").arg(cards).arg(connections),
                  turns.program, QString("curl -Z %1").arg(connections), turns.peer, turns.peakMiB);
     }
@@ -812,9 +819,9 @@ int benchMovedInside(const Options& options, const QString& work)
     Nginx nginx(QString("log_format connection '$connection';\n"
                         "server { listen 127.0.0.1:%1 ssl http2; ssl_certificate %2;\n"
                         "  ssl_certificate_key %3; root %4; access_log %5 connection;\n"
-                        "  location = /bof/bof.php { try_files /info/$arg_cardids.xml =404; } }")
+                        "  %6 }")
                     .arg(tlsPort)
-                    .arg(certificate, key, www, log),
+                    .arg(certificate, key, www, log, kNginxInfoLocation),
                 QString("access_log %1 connection; return 301 https://127.0.0.1:%2$request_uri;")
                     .arg(log)
                     .arg(tlsPort));
