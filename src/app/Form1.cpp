@@ -1,13 +1,12 @@
 #include "app/Form1.h"
 
+#include "app/CheckValue.h"
 #include "app/FolderCompleter.h"
-#include "cards/AssetKinds.h"
+#include "app/HeldUpdates.h"
+#include "app/WindowFront.h"
 #include "cards/FetchAhead.h"
 #include "log/RunLog.h"
-#include "platform/CheckValue.h"
-#include "platform/EventPump.h"
 #include "platform/Files.h"
-#include "platform/HeldUpdates.h"
 #include "platform/Http.h"
 #include "platform/Registry.h"
 #include "run/RunProgress.h"
@@ -47,13 +46,16 @@ Form1::Form1(const QString& assetServerOrigin, const QString& infoServiceOrigin,
 {
     failWritesPastFileSizeLimit();
     ui->setupUi(this);
-    m_progress = std::make_unique<RunProgress>(ui->ProgressBar1);
+    m_front = std::make_unique<WindowFront>(*this, *ui);
+    m_progress = std::make_unique<RunProgress>(*m_front);
     connect(Inet1, &Fetcher::retrying, this,
             [this](const QString& url, const QString& reason, std::chrono::milliseconds delay) {
                 holdText(ui->Text2,
                          QStringLiteral("Trying again in %1 s: %2: %3")
                              .arg(QString::number(double(delay.count()) / 1000.0), url, reason));
             });
+    // A download that takes a moment shows what the run held back before it.
+    connect(Inet1, &Fetcher::stillWaiting, this, &showHeldUpdates);
     showHeldUpdatesBeforePainting(this);
     Inet1->setObjectName(QStringLiteral("Inet1"));
     // Designer keeps whole point sizes only.
@@ -90,10 +92,19 @@ void Form1::setConnections(int connections)
 
 void Form1::Form_Load()
 {
-    const QString initialKey = ui->tKEY->text();
-    const QString initialUserName = ui->tUSERNAME->text();
-    m_savedInfo = loadSettings(*ui, m_state);
-    offerCardApplicationValues(*ui, initialKey, initialUserName, readCardApplicationValues());
+    const ShownValues initial{ui->tKEY->text(), ui->tUSERNAME->text(), {}};
+    m_savedInfo = loadSettings(m_state);
+    if (m_savedInfo) {
+        ui->tUSERNAME->setText(m_state.sUserName);
+        ui->tKEY->setText(m_state.sKey);
+        ui->tDATA->setText(m_state.sDataPath);
+    }
+    const ShownValues offered = offerCardApplicationValues(
+        {ui->tKEY->text(), ui->tUSERNAME->text(), {}}, initial, readCardApplicationValues());
+    ui->tKEY->setText(offered.key);
+    ui->tUSERNAME->setText(offered.userName);
+    if (!offered.note.isEmpty())
+        ui->Text2->setText(offered.note);
     ui->Command1->setEnabled(false);
     ui->Command3->setEnabled(false);
     setCheckValue(ui->Check1, kUnticked);
@@ -103,7 +114,7 @@ void Form1::Form_Load()
     ui->Label7->setText(kCrLf + kLabel7Lines[0]);
     for (std::size_t line = 1; line < std::size(kLabel7Lines); ++line)
         ui->Label7->setText(ui->Label7->text() + kCrLf + kLabel7Lines[line]);
-    pumpEvents();
+    m_front->giveTurn();
 }
 
 void Form1::Command1_Click()
@@ -111,9 +122,9 @@ void Form1::Command1_Click()
     m_running = true;
     m_stopRequest.clear();
     RunLog log;
-    RunContext run{this,      *ui,           m_state,        log, *m_fetches, *m_progress,
+    RunContext run{*m_front,  *m_front,      m_state,        log, *m_fetches, *m_progress,
                    m_origins, m_stopRequest, m_checkPictures};
-    ::Command1_Click(run);
+    updateKxCardData(run);
     m_lastOutcome = run.outcome;
     m_running = false;
     if (m_closeRequested)
@@ -127,13 +138,15 @@ void Form1::Command2_Click()
     setCheckValue(ui->Check1, kUnticked);
     ui->Check1->setEnabled(true);
     ui->Command2->setEnabled(false);
-    m_progress->clear();
-    pumpEvents();
+    m_front->clearProgress();
+    m_front->giveTurn();
 }
 
 void Form1::Command3_Click()
 {
-    ::Command3_Click(*ui);
+    const Status saved = saveSettings(trimSpaces(ui->tUSERNAME->text()),
+                                      trimSpaces(ui->tKEY->text()), trimSpaces(ui->tDATA->text()));
+    ui->Text2->setText(savedText(saved));
 }
 
 void Form1::Check1_Click()
@@ -148,7 +161,7 @@ void Form1::oWhat_Click(int /*index*/)
     const bool oneCard = ui->oWhat_1->isChecked();
     ui->Text3->setVisible(oneCard);
     ui->Label8->setVisible(oneCard);
-    pumpEvents();
+    m_front->giveTurn();
 }
 
 void Form1::closeEvent(QCloseEvent* event)
@@ -174,7 +187,7 @@ void Form1::stopRun(const QString& reason)
 
 void Form1::runUpdate(const RunChoices& choices)
 {
-    const std::vector<QCheckBox*> boxes = assetBoxes(*ui);
+    const std::vector<QCheckBox*>& boxes = m_front->kindBoxes();
     for (std::size_t kind = 0; kind < boxes.size() && !choices.kinds.empty(); ++kind)
         setCheckValue(boxes[kind],
                       kind < choices.kinds.size() && choices.kinds[kind] ? kTicked : kUnticked);

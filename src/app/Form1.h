@@ -24,6 +24,7 @@ struct RunChoices
 class FetchAhead;
 class Fetcher;
 class RunProgress;
+class WindowFront;
 
 // The program's one window. Constructing it runs Form_Load.
 class Form1 final : public QWidget
@@ -67,6 +68,7 @@ private:
     void oWhat_Click(int index);
 
     std::unique_ptr<Ui::Form1> ui;
+    std::unique_ptr<WindowFront> m_front;
     FormState m_state;
     Origins m_origins;
     Fetcher* Inet1; // a child of the window

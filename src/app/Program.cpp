@@ -48,25 +48,27 @@ int runProgram(int& argc, char* argv[], const Origins& origins)
         return *commandLine.exitCode;
     }
 
-    // A run without a window needs no display: from cron, over SSH, from a scheduled task.
-    // Its standard error is for its own progress and errors, not for Qt's remarks.
+    // A run without a window needs no display and loads no window system: from cron, over SSH,
+    // from a scheduled task. Its standard error is for its own progress and errors, not for
+    // Qt's remarks.
     if (commandLine.run) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
             if (type == QtCriticalMsg || type == QtFatalMsg)
                 writeText(Stream::Error, text + u'\n');
         });
-    } else {
-        qInstallMessageHandler(&onWindowSystemMessage);
+        QCoreApplication application(argc, argv);
+        // Before the saved info is read from the working folder.
+        if (commandLine.inDocuments)
+            enterDocumentsFolder();
+        return runUnattended(commandLine, origins, standardConsole());
     }
+
+    qInstallMessageHandler(&onWindowSystemMessage);
     QApplication application(argc, argv);
-    if (!commandLine.run)
-        qInstallMessageHandler(nullptr);
+    qInstallMessageHandler(nullptr);
     // Before the window loads the saved info from the working folder.
     if (commandLine.inDocuments)
         enterDocumentsFolder();
-    if (commandLine.run)
-        return runUnattended(commandLine, origins, standardConsole());
 
     Form1 window(origins.assetServer, origins.infoService);
     if (commandLine.connections > 0)

@@ -1,11 +1,15 @@
 #include "app/UnattendedRun.h"
 
-#include "app/Form1.h"
+#include "cards/AssetKinds.h"
 #include "cards/CardAddresses.h"
+#include "cards/FetchAhead.h"
 #include "log/RunLog.h"
 #include "platform/Console.h"
-#include "platform/MessageBox.h"
+#include "platform/EventPump.h"
+#include "platform/Files.h"
+#include "platform/Http.h"
 #include "run/RunProgress.h"
+#include "run/UpdateRun.h"
 #include "settings/SavedSettings.h"
 
 #include <QDir>
@@ -46,15 +50,15 @@ public:
     static constexpr qint64 kTerminalEveryMs = 200;
     static constexpr qint64 kLogEveryMs = 10'000;
 
-    ProgressLines(Form1& window, const ConsoleOutput& console)
-        : m_window(window), m_console(console)
+    ProgressLines(const RunProgress& progress, const FormState& state, const ConsoleOutput& console)
+        : m_progress(progress), m_state(state), m_console(console)
     {
         m_sinceShown.start();
     }
 
     void update()
     {
-        const RunProgress& progress = m_window.progress();
+        const RunProgress& progress = m_progress;
         const int total = progress.cardsTotal();
         const int done = progress.cardsDone();
         const int step = total > 0 ? done * 20 / total : 0; // in 5% steps
@@ -91,8 +95,8 @@ public:
 private:
     QString text() const
     {
-        const RunProgress& progress = m_window.progress();
-        const FormState& state = m_window.formState();
+        const RunProgress& progress = m_progress;
+        const FormState& state = m_state;
         QString line = QStringLiteral("%1 of %2 cards, %3 files fetched (%4)")
                            .arg(progress.cardsDone())
                            .arg(progress.cardsTotal())
@@ -105,13 +109,69 @@ private:
         return line;
     }
 
-    Form1& m_window;
+    const RunProgress& m_progress;
+    const FormState& m_state;
     const ConsoleOutput& m_console;
     QElapsedTimer m_sinceShown;
     int m_shownStep = -1;
     int m_shownDone = -1;
     int m_shownTotal = -1;
     qsizetype m_lineLength = 0;
+};
+
+// The command line's choices and the saved info, as the run asks for them; the run's texts,
+// of which the console shows the progress and the end.
+class ConsoleFront final : public ChoicesNow, public RunDisplay
+{
+public:
+    ConsoleFront(const RunChoices& choices, const FormState& saved)
+        : m_choices(choices), m_key(saved.sKey), m_userName(saved.sUserName),
+          m_dataPath(saved.sDataPath)
+    {}
+
+    // Called whenever the count of cards changes.
+    std::function<void()> onProgress;
+    const QString& runEnd() const { return m_runEnd; }
+
+    int kindValue(std::size_t kind) const override
+    {
+        const bool ticked = m_choices.kinds.empty()
+                                ? assetKinds().at(kind).tickedAtStart
+                                : kind < m_choices.kinds.size() && m_choices.kinds[kind];
+        return ticked ? kTicked : kUnticked;
+    }
+    bool allCardsChosen() const override { return m_choices.card.isEmpty(); }
+    bool oneCardChosen() const override { return !m_choices.card.isEmpty(); }
+    QString oneCardName() const override { return m_choices.card; }
+    bool overwrite() const override { return m_choices.overwrite; }
+    QString keyCode() const override { return m_key; }
+    QString userName() const override { return m_userName; }
+    QString dataPath() const override { return m_dataPath; }
+
+    void lockControls() override {}
+    void showDataPath(const QString& path) override { m_dataPath = path; }
+    void showCard(const QString&) override {}
+    void showSize(const QString&) override {}
+    void showStatus(const QString&) override {}
+    void showProgress(int, int, const QString&) override
+    {
+        if (onProgress)
+            onProgress();
+    }
+    void showRunEnd(const QString& text) override { m_runEnd = text; }
+    void showDone() override {}
+    // Said on standard error at the end instead: the run tells only its end or its stop.
+    void tell(const QString&) override {}
+    void unlockReset() override {}
+    void giveTurn() override { pumpEvents(); }
+    void showHeld() override {}
+
+private:
+    const RunChoices& m_choices;
+    QString m_key;
+    QString m_userName;
+    QString m_dataPath;
+    QString m_runEnd;
 };
 
 // The text with the run's key code and user name hidden.
@@ -121,10 +181,10 @@ QString masked(const FormState& state, const QString& text)
 }
 
 // What the run did.
-QString summary(Form1& window, qint64 elapsedMs)
+QString summary(const RunContext& run, qint64 elapsedMs)
 {
-    const FormState& state = window.formState();
-    const RunProgress& progress = window.progress();
+    const FormState& state = run.state;
+    const RunProgress& progress = run.progress;
     QString text =
         QStringLiteral("Cards: %1 of %2\n").arg(progress.cardsDone()).arg(progress.cardsTotal());
     text += QStringLiteral("Files fetched: %1 (%2 bytes)\n")
@@ -146,11 +206,12 @@ QString summary(Form1& window, qint64 elapsedMs)
 }
 
 // How the run ended, as an exit status, and why when it is not 0.
-int statusOf(Form1& window, const CommandLine& commandLine, bool interrupted, QString& why)
+int statusOf(const RunContext& run, const QString& runEnd, const CommandLine& commandLine,
+             bool interrupted, QString& why)
 {
-    const RunProgress& progress = window.progress();
-    why = masked(window.formState(), window.statusText());
-    switch (window.lastOutcome()) {
+    const RunProgress& progress = run.progress;
+    why = masked(run.state, runEnd);
+    switch (run.outcome) {
     case RunOutcome::Done:
     case RunOutcome::DoneWithFilesNotUpdated:
         // A collection that is not where the saved info says (a typo, a drive not mounted) is
@@ -160,8 +221,7 @@ int statusOf(Form1& window, const CommandLine& commandLine, bool interrupted, QS
             return ExitStatus::kStopped;
         }
         why.clear();
-        return window.lastOutcome() == RunOutcome::Done ? ExitStatus::kDone
-                                                        : ExitStatus::kFilesNotUpdated;
+        return run.outcome == RunOutcome::Done ? ExitStatus::kDone : ExitStatus::kFilesNotUpdated;
     case RunOutcome::NothingToGet:
         why.clear();
         return ExitStatus::kDone;
@@ -184,10 +244,8 @@ ConsoleOutput standardConsole()
 int runUnattended(const CommandLine& commandLine, const Origins& origins,
                   const ConsoleOutput& console)
 {
-    // The window's message boxes are said on standard error instead.
-    MessageBox::setRecorder([](const QString&, const QString&) {});
-    Form1 window(origins.assetServer, origins.infoService);
-    if (const Status& saved = window.savedInfo(); !saved) {
+    FormState state;
+    if (const Status saved = loadSettings(state); !saved) {
         console.error(
             QStringLiteral("%1: cannot run: %2 in %3. Start %1 without --run, type the key code, "
                            "the user name and the data folder, tick \"I read the Instructions "
@@ -196,33 +254,47 @@ int runUnattended(const CommandLine& commandLine, const Origins& origins,
                 .arg(kProgram, saved.error(), QDir::toNativeSeparators(QDir::currentPath())));
         return ExitStatus::kStopped;
     }
+    failWritesPastFileSizeLimit();
+    Fetcher fetcher;
+    FetchAhead fetches(fetcher);
     if (commandLine.connections > 0)
-        window.setConnections(commandLine.connections);
-    window.setCheckPictures(commandLine.checkPictures);
+        fetches.setConnections(commandLine.connections);
+    ConsoleFront front(commandLine.choices, state);
+    RunProgress progress(front);
+    RunLog log;
+    QString stopRequest;
+    RunContext run{front,   front,       state,
+                   log,     fetches,     progress,
+                   origins, stopRequest, commandLine.checkPictures};
 
     StopRequests stops;
     bool interrupted = false;
     // A request from outside, also one made before the run began (it then stops at once).
-    QObject::connect(&stops, &StopRequests::requested, &window, [&](const QString& reason) {
+    QObject::connect(&stops, &StopRequests::requested, &fetcher, [&](const QString& reason) {
         interrupted = true;
-        window.stopRun(reason);
+        if (!stopRequest.isEmpty())
+            return;
+        stopRequest = reason;
+        fetcher.abort();
     });
-    ProgressLines progress(window, console);
+    ProgressLines lines(progress, state, console);
     if (!commandLine.quiet)
-        window.progress().setListener([&progress] { progress.update(); });
+        front.onProgress = [&lines] {
+            lines.update();
+        };
 
     QElapsedTimer clock;
     clock.start();
-    window.runUpdate(commandLine.choices);
-    window.progress().setListener({});
-    progress.finish();
+    updateKxCardData(run);
+    front.onProgress = {};
+    lines.finish();
     QString why;
-    const int status = statusOf(window, commandLine, interrupted, why);
+    const int status = statusOf(run, front.runEnd(), commandLine, interrupted, why);
     // Quiet is for runs that went well: cron mails what any other run prints.
     if (!commandLine.quiet)
-        console.output(summary(window, clock.elapsed()));
+        console.output(summary(run, clock.elapsed()));
     else if (status != ExitStatus::kDone)
-        console.error(summary(window, clock.elapsed()));
+        console.error(summary(run, clock.elapsed()));
     stops.finished();
     if (!why.isEmpty())
         console.error(QStringLiteral("%1: %2\n").arg(kProgram, why));

@@ -18,10 +18,10 @@ struct ConsoleOutput
 // The standard streams of the process.
 ConsoleOutput standardConsole();
 
-// One update run without a window, for a console, a script or a scheduler: the window's own
-// run, on a window that is never shown, with the saved info of the working folder and the
-// choices of the command line. Progress goes to standard error, a summary to standard output,
+// One update run without a window, for a console, a script or a scheduler: the run the
+// window's button makes, with the saved info of the working folder and the choices of the
+// command line. Progress goes to standard error, a summary to standard output,
 // and the result is the exit status. Ctrl+C and the like stop it as closing the window does.
-// Needs the application object.
+// Needs an application object, which may be a QCoreApplication.
 int runUnattended(const CommandLine& commandLine, const Origins& origins,
                   const ConsoleOutput& console);

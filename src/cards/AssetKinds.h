@@ -5,11 +5,6 @@
 
 #include <vector>
 
-class QCheckBox;
-namespace Ui {
-class Form1;
-}
-
 // Where a kind's files are fetched from.
 enum class AssetSource
 {
@@ -28,11 +23,12 @@ struct AssetDownload
 // One of the five kinds of asset file a card folder holds.
 struct AssetKind
 {
-    const char* name;
+    // The window's box of the kind, by its object name, and whether it starts ticked.
+    const char* box;
+    bool tickedAtStart;
     // How the command line names the kind, and what its help says of it.
     const char* optionName;
     const char* optionHelp;
-    QCheckBox* Ui::Form1::*box;
     const char* probeSuffix;
     // Whether a file of this size is fetched in only-missing mode.
     bool (*sizeRuleFetches)(double size);
@@ -49,6 +45,3 @@ struct AssetKind
 
 // The five kinds, in the order in which a card is updated.
 const std::vector<AssetKind>& assetKinds();
-
-// The boxes of the five kinds, in that order.
-std::vector<QCheckBox*> assetBoxes(const Ui::Form1& ui);

@@ -2,10 +2,8 @@
 
 #include "cards/CardAddresses.h"
 #include "cards/WholePicture.h"
-#include "platform/CheckValue.h"
 #include "platform/Files.h"
 #include "platform/Http.h"
-#include "ui_Form1.h"
 
 QString localFilePath(const QString& dataPath, const QString& card, const QString& suffix)
 {
@@ -51,7 +49,7 @@ bool fetchesNow(const RunContext& run, const AssetKind& kind, const CardNames& n
                 Judging judging)
 {
     const bool sizeRuleHolds = kind.sizeRuleFetches(dSize);
-    const bool overwrite = run.ui.oHow_1->isChecked();
+    const bool overwrite = run.choices.overwrite();
     if (overwrite || sizeRuleHolds)
         return true;
     for (const AssetDownload& download : kind.downloads) {
@@ -68,8 +66,9 @@ QList<PredictedFetch> predictedFetches(const RunContext& run, const QString& car
 {
     const CardNames names(run, card);
     QList<PredictedFetch> fetches;
-    for (const AssetKind& kind : assetKinds()) {
-        if (checkValue(run.ui.*kind.box) != kTicked)
+    for (std::size_t index = 0; index < assetKinds().size(); ++index) {
+        const AssetKind& kind = assetKinds()[index];
+        if (run.choices.kindValue(index) != kTicked)
             continue;
         // Pictures are not read here: damaged ones are rare, and are fetched when the run
         // reaches them, so each picture is read once.

@@ -5,10 +5,7 @@
 #include "cards/FetchPlan.h"
 #include "cards/InfoAnswers.h"
 #include "log/RunLog.h"
-#include "platform/CheckValue.h"
 #include "platform/Files.h"
-#include "platform/HeldUpdates.h"
-#include "ui_Form1.h"
 
 namespace {
 
@@ -39,8 +36,7 @@ std::vector<KindFile> filesOf(const AssetKind& kind)
 class CardUpdate
 {
 public:
-    CardUpdate(RunContext& run, const QString& card) : m_run(run), m_ui(run.ui), m_names(run, card)
-    {}
+    CardUpdate(RunContext& run, const QString& card) : m_run(run), m_names(run, card) {}
 
     Status update(const AssetKind& kind)
     {
@@ -79,7 +75,7 @@ private:
         dSize = sizeOnDisk(sLocalFile);
         if (Status logged = m_run.log.writeSizeLine(sLocalFile, dSize); !logged)
             return logged;
-        holdText(m_ui.Text1, sizeText(dSize));
+        m_run.display.showSize(sizeText(dSize));
         return kind.extraPumps ? giveWindowATurn(m_run) : Status();
     }
 
@@ -126,7 +122,7 @@ private:
         const QString firstUrl = m_names.url(kind, files.front().suffix);
         if (Status logged = m_run.log.writeDownloadLine(firstUrl); !logged)
             return logged;
-        holdText(m_ui.Text2, QStringLiteral("Get ") + firstUrl);
+        m_run.display.showStatus(QStringLiteral("Get ") + firstUrl);
         if (kind.extraPumps) {
             if (Status going = giveWindowATurn(m_run); !going)
                 return going;
@@ -169,7 +165,7 @@ private:
                 if (Status logged = m_run.log.writeDownloadLine(url); !logged)
                     return logged;
                 if (startsDownload && file.stored)
-                    holdText(m_ui.Text2, QStringLiteral("Get ") + url);
+                    m_run.display.showStatus(QStringLiteral("Get ") + url);
             }
             if (Status logged = file.stored ? m_run.log.writeNewSizeLine(dSize)
                                             : m_run.log.writeNotUpdatedLine(file.notUpdatedReason);
@@ -180,7 +176,7 @@ private:
                 series.end();
                 knownWhole(kind, kind.downloads[file.download]);
                 if (startsDownload || !files[i - 1].stored) {
-                    holdText(m_ui.Text1, sizeText(dSize));
+                    m_run.display.showSize(sizeText(dSize));
                     m_run.state.cTotalBytes.add(dSize);
                 }
                 continue;
@@ -257,7 +253,6 @@ private:
     }
 
     RunContext& m_run;
-    Ui::Form1& m_ui;
     CardNames m_names;
     QString sLocalFile;
     double dSize = 0;
@@ -267,16 +262,16 @@ private:
 
 Status UpdateCard(RunContext& run, const QString& MyCard)
 {
-    holdText(run.ui.Text3, trimSpaces(MyCard));
+    run.display.showCard(trimSpaces(MyCard));
     if (Status going = giveWindowATurn(run); !going)
         return going;
     if (run.removeLeftoversOnVisit)
         removeLeftoverParts(run.state.sDataPath + MyCard, PartFiles::Abandoned);
     CardUpdate card(run, MyCard);
-    for (const AssetKind& kind : assetKinds()) {
-        if (checkValue(run.ui.*kind.box) != kTicked)
+    for (std::size_t kind = 0; kind < assetKinds().size(); ++kind) {
+        if (run.choices.kindValue(kind) != kTicked)
             continue;
-        if (Status updated = card.update(kind); !updated)
+        if (Status updated = card.update(assetKinds()[kind]); !updated)
             return updated;
     }
     return {};

@@ -1,7 +1,5 @@
 #include "platform/EventPump.h"
 
-#include "platform/HeldUpdates.h"
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -21,12 +19,13 @@ PumpState& state()
 
 } // namespace
 
-void pumpEvents()
+void pumpEvents(void (*beforePass)())
 {
     PumpState& pump = state();
     if (pump.sinceLastPass.isValid() && pump.sinceLastPass.elapsed() < pump.interval.count())
         return;
-    showHeldUpdates();
+    if (beforePass)
+        beforePass();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     pump.sinceLastPass.start();
 }

@@ -1,7 +1,5 @@
 #include "platform/Http.h"
 
-#include "platform/EventPump.h"
-#include "platform/HeldUpdates.h"
 #include "platform/Inflate.h"
 #include "platform/Sockets.h"
 #include "platform/Text.h"
@@ -394,9 +392,9 @@ Fetcher::Fetcher(QObject* parent) : QObject(parent)
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] { socketAction(CURL_SOCKET_TIMEOUT, 0); });
-    m_showHeldTimer.setSingleShot(true);
-    m_showHeldTimer.setInterval(kDefaultPumpInterval);
-    connect(&m_showHeldTimer, &QTimer::timeout, this, &showHeldUpdates);
+    m_stillWaitingTimer.setSingleShot(true);
+    m_stillWaitingTimer.setInterval(kStillWaitingAfter);
+    connect(&m_stillWaitingTimer, &QTimer::timeout, this, &Fetcher::stillWaiting);
     m_dispatchTimer.setSingleShot(true);
     connect(&m_dispatchTimer, &QTimer::timeout, this, &Fetcher::dispatch);
 }
@@ -983,10 +981,9 @@ Result<QByteArray> Fetcher::take(Id id)
                 if (finished == id)
                     loop.quit();
             });
-        // A download that takes a moment shows what the run held back before it.
-        m_showHeldTimer.start();
+        m_stillWaitingTimer.start();
         loop.exec();
-        m_showHeldTimer.stop();
+        m_stillWaitingTimer.stop();
         disconnect(done);
     }
     const auto found = m_transfers.find(id);

@@ -114,11 +114,15 @@ public:
     // How long a request on a new connection may go unanswered while the server answers later
     // ones, before it is taken to wait in the server's queue.
     static constexpr std::chrono::seconds kQueueWait{1};
+    static constexpr std::chrono::milliseconds kStillWaitingAfter{15};
 
 signals:
     void finished(Fetcher::Id id);
     // A try failed and the fetch is tried again after the delay.
     void retrying(const QString& url, const QString& reason, std::chrono::milliseconds delay);
+    // take() has been waiting for its body for kStillWaitingAfter: a window may show what it
+    // held back before the wait.
+    void stillWaiting();
 
 private:
     struct Transfer;
@@ -193,7 +197,7 @@ private:
 
     void* m_multi = nullptr;
     QTimer m_timer;
-    QTimer m_showHeldTimer;
+    QTimer m_stillWaitingTimer;
     QTimer m_dispatchTimer;
     std::map<QString, Server> m_servers;
     int m_requestsPerServer = 1024;

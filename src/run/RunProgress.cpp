@@ -1,16 +1,9 @@
 #include "run/RunProgress.h"
 
 #include "platform/Files.h"
-#include "platform/HeldUpdates.h"
 
-#include <QProgressBar>
-
-namespace {
-const QString kCardsFormat = QStringLiteral("%v of %m cards");
-}
-
-RunProgress::RunProgress(QProgressBar* bar, Elapsed elapsed)
-    : m_bar(bar), m_elapsed(std::move(elapsed))
+RunProgress::RunProgress(RunDisplay& display, Elapsed elapsed)
+    : m_display(display), m_elapsed(std::move(elapsed))
 {
     if (!m_elapsed)
         m_elapsed = [this] {
@@ -25,7 +18,6 @@ void RunProgress::start()
     m_finished = false;
     m_total = 0;
     m_done = 0;
-    m_bar->setTextVisible(true);
     show();
 }
 
@@ -53,14 +45,6 @@ void RunProgress::foundNoCardFolders(const QString& folder)
     show();
 }
 
-void RunProgress::clear()
-{
-    holdUntilShown(m_bar, [] {}); // drop a count still held
-    m_bar->reset();
-    m_bar->setFormat(kCardsFormat);
-    m_bar->setTextVisible(false);
-}
-
 QString RunProgress::estimate() const
 {
     const qint64 elapsed = m_elapsed();
@@ -85,12 +69,5 @@ void RunProgress::show()
                              ? m_note
                              : QStringLiteral("%1 of %2 cards").arg(m_done).arg(m_total) +
                                    (left.isEmpty() ? QString() : QStringLiteral(", ") + left);
-    holdUntilShown(m_bar, [bar = m_bar, done = m_done, total = m_total, text] {
-        // A range of 0 to 0 would turn the bar into a busy indicator.
-        bar->setRange(0, qMax(total, 1));
-        bar->setValue(done);
-        bar->setFormat(text);
-    });
-    if (m_listener)
-        m_listener();
+    m_display.showProgress(m_done, m_total, text);
 }

@@ -1,15 +1,14 @@
 #pragma once
 
+#include "state/RunFaces.h"
+
 #include <QElapsedTimer>
 #include <QString>
 
 #include <functional>
 
-class QProgressBar;
-
-// Shows in the progress bar how many cards of the run are done out of how many, and once a
-// minute has passed, about how long the rest will take. After a run it keeps the count the run
-// reached until it is cleared.
+// Counts how many cards of the run are done out of how many, and shows it, once a minute has
+// passed with about how long the rest will take. After a run it keeps the count it reached.
 class RunProgress
 {
 public:
@@ -18,7 +17,7 @@ public:
 
     static constexpr qint64 kEstimateAfterMs = 60'000;
 
-    explicit RunProgress(QProgressBar* bar, Elapsed elapsed = {});
+    explicit RunProgress(RunDisplay& display, Elapsed elapsed = {});
     // Starts counting for a new run.
     void start();
     // More cards are to be updated in this run.
@@ -26,8 +25,6 @@ public:
     void cardDone();
     // The run is over: the count it reached stays.
     void finish();
-    // Idle and empty again.
-    void clear();
     // The walk found no card folder in the folder: the bar says so rather than "0 of 0".
     void foundNoCardFolders(const QString& folder);
 
@@ -35,17 +32,14 @@ public:
     int cardsTotal() const { return m_total; }
     // "about 5 minutes left" once a minute has passed, else empty.
     QString estimate() const;
-    // What the bar says instead of a count of no cards, if anything.
+    // What is said instead of a count of no cards, if anything.
     const QString& note() const { return m_note; }
-    // Called whenever the count changes, for a console that shows it too.
-    void setListener(std::function<void()> listener) { m_listener = std::move(listener); }
 
 private:
     void show();
 
-    QProgressBar* m_bar;
+    RunDisplay& m_display;
     Elapsed m_elapsed;
-    std::function<void()> m_listener;
     QElapsedTimer m_clock;
     int m_total = 0;
     int m_done = 0;

@@ -4,13 +4,9 @@
 #include "cards/FetchAhead.h"
 #include "cards/UpdateCard.h"
 #include "log/RunLog.h"
-#include "platform/CheckValue.h"
 #include "platform/Clock.h"
-#include "platform/EventPump.h"
 #include "platform/Files.h"
-#include "platform/HeldUpdates.h"
 #include "run/RunProgress.h"
-#include "ui_Form1.h"
 
 #include <QRegularExpression>
 
@@ -18,7 +14,7 @@
 
 namespace {
 
-const QString kDone = QStringLiteral("DONE !");
+const QString kDone = QString::fromUtf16(kDoneText);
 const QString kCardPatternTail = QStringLiteral("????");
 // Card folders begin with one of these letters, and are visited in this order.
 constexpr char kFirstCardLetter = 'A';
@@ -95,8 +91,8 @@ Status walkAllCards(RunContext& run)
 
 Status updateOneCard(RunContext& run)
 {
-    showHeldUpdates(); // the card the walk showed last is the one read here
-    const QString sCard = trimSpaces(run.ui.Text3->text());
+    run.display.showHeld(); // the card the walk showed last is the one read here
+    const QString sCard = trimSpaces(run.choices.oneCardName());
     // An empty name would have the servers' answers stored in the data folder itself.
     if (sCard.isEmpty())
         return Status::failure(
@@ -146,11 +142,11 @@ Status updateCards(RunContext& run)
         return written;
     run.progress.start();
 
-    if (run.ui.oWhat_0->isChecked()) {
+    if (run.choices.allCardsChosen()) {
         if (Status walked = walkAllCards(run); !walked)
             return walked;
     }
-    if (run.ui.oWhat_1->isChecked()) {
+    if (run.choices.oneCardChosen()) {
         if (Status updated = updateOneCard(run); !updated)
             return updated;
     }
@@ -179,40 +175,40 @@ void reportStop(RunContext& run, QString reason)
             reason +=
                 QStringLiteral(" (and the run log could not be completed: %1)").arg(closed.error());
     }
-    run.ui.Text2->setText(QStringLiteral("Update stopped: ") + reason);
-    tellUser(run, run.ui.Text2->text());
+    const QString said = QStringLiteral("Update stopped: ") + reason;
+    run.display.showRunEnd(said);
+    tellUser(run, said);
 }
 
 } // namespace
 
-void Command1_Click(RunContext& run)
+void updateKxCardData(RunContext& run)
 {
-    Ui::Form1& ui = run.ui;
+    RunDisplay& display = run.display;
     FormState& state = run.state;
 
-    ui.Command1->setEnabled(false);
-    ui.Command3->setEnabled(false);
-    ui.Check1->setEnabled(false);
-    pumpEvents();
+    display.lockControls();
+    display.giveTurn();
 
     state.cTotalBytes = Currency();
     state.files = {};
-    state.sKey = trimSpaces(ui.tKEY->text());
-    state.sUserName = trimSpaces(ui.tUSERNAME->text());
-    state.sDataPath = trimSpaces(ui.tDATA->text());
+    state.sKey = trimSpaces(run.choices.keyCode());
+    state.sUserName = trimSpaces(run.choices.userName());
+    state.sDataPath = trimSpaces(run.choices.dataPath());
     if (!state.sDataPath.endsWith(u'\\')) {
         state.sDataPath += u'\\';
-        ui.tDATA->setText(state.sDataPath);
-        pumpEvents();
+        display.showDataPath(state.sDataPath);
+        display.giveTurn();
     }
 
     int boxesTicked = 0;
-    for (QCheckBox* box : assetBoxes(ui))
-        boxesTicked += checkValue(box);
+    for (std::size_t kind = 0; kind < assetKinds().size(); ++kind)
+        boxesTicked += run.choices.kindValue(kind);
     if (boxesTicked == 0) {
-        ui.Text2->setText(QStringLiteral("Nothing to GET. Please Check what to Get!"));
-        tellUser(run, ui.Text2->text());
-        ui.Command1->setText(kDone);
+        const QString said = QStringLiteral("Nothing to GET. Please Check what to Get!");
+        display.showRunEnd(said);
+        tellUser(run, said);
+        display.showDone();
         run.outcome = RunOutcome::NothingToGet;
     } else {
         Status updated = run.stopRequest.isEmpty() ? Status() : Status::failure(run.stopRequest);
@@ -220,7 +216,7 @@ void Command1_Click(RunContext& run)
             updated = updateCards(run);
         run.fetches.finish();
         run.progress.finish();
-        showHeldUpdates(); // the last card's texts, before the run's closing ones
+        display.showHeld(); // the last card's texts, before the run's closing ones
         if (!updated) {
             if (run.outcome != RunOutcome::FolderHeld)
                 run.outcome = RunOutcome::Stopped;
@@ -228,13 +224,14 @@ void Command1_Click(RunContext& run)
         } else {
             const int notUpdated = state.files.notUpdated;
             run.outcome = notUpdated ? RunOutcome::DoneWithFilesNotUpdated : RunOutcome::Done;
-            ui.Text2->setText(notUpdated ? doneWithFilesNotUpdated(notUpdated) : kDone);
+            const QString said = notUpdated ? doneWithFilesNotUpdated(notUpdated) : kDone;
+            display.showRunEnd(said);
             if (notUpdated)
-                tellUser(run, ui.Text2->text());
-            ui.Command1->setText(kDone);
+                tellUser(run, said);
+            display.showDone();
         }
     }
 
-    ui.Command2->setEnabled(true);
-    pumpEvents();
+    display.unlockReset();
+    display.giveTurn();
 }

@@ -2,7 +2,10 @@
 
 #include "state/RunContext.h"
 
-// One press of the update button, from locking the controls to "DONE !". Returns when the
-// run is over. A run that stops early closes its log block with the reason, says why in the
-// status line and in a message box, and leaves RESET usable.
-void Command1_Click(RunContext& run);
+// What the update button and the status line say after a run that went well.
+inline constexpr char16_t kDoneText[] = u"DONE !";
+
+// One update run, as a press of the update button makes it: from locking the controls to
+// "DONE !". Returns when the run is over. A run that stops early closes its log block with the
+// reason, says why in the status line and to the user, and leaves RESET usable.
+void updateKxCardData(RunContext& run);

@@ -2,13 +2,10 @@
 
 #include "platform/Files.h"
 #include "platform/Text.h"
-#include "ui_Form1.h"
 
-namespace {
-
-// Written whole or not at all: a save that fails keeps the former file. A value the file's
-// encoding cannot hold is refused rather than saved with "?" in its place.
-Status save(const QString& userName, const QString& key, const QString& dataPath)
+// A save that fails keeps the former file. A value the file's encoding cannot hold is refused
+// rather than saved with "?" in its place.
+Status saveSettings(const QString& userName, const QString& key, const QString& dataPath)
 {
     const std::pair<const QString&, const char*> values[] = {
         {userName, "user name"}, {key, "key code"}, {dataPath, "data folder path"}};
@@ -31,36 +28,34 @@ Status save(const QString& userName, const QString& key, const QString& dataPath
     return writeWholeFile(QString::fromUtf16(kSettingsFileName), textFileBytes(lines));
 }
 
-} // namespace
-
-void Command3_Click(Ui::Form1& ui)
+QString savedText(const Status& saved)
 {
-    const Status saved = save(trimSpaces(ui.tUSERNAME->text()), trimSpaces(ui.tKEY->text()),
-                              trimSpaces(ui.tDATA->text()));
-    ui.Text2->setText(saved ? QStringLiteral("You Info was Saved !")
-                            : QStringLiteral("Could not save your info: ") + saved.error());
+    return saved ? QStringLiteral("You Info was Saved !")
+                 : QStringLiteral("Could not save your info: ") + saved.error();
 }
 
-void offerCardApplicationValues(Ui::Form1& ui, const QString& initialKey,
-                                const QString& initialUserName, const CardApplicationValues& values)
+ShownValues offerCardApplicationValues(const ShownValues& shown, const ShownValues& initial,
+                                       const CardApplicationValues& values)
 {
+    ShownValues offered = shown;
     const struct
     {
-        QLineEdit* box;
+        QString& value;
         const QString& initial;
         const QString& registered;
         QString name;
-    } boxes[] = {{ui.tKEY, initialKey, values.key, QStringLiteral("key code")},
-                 {ui.tUSERNAME, initialUserName, values.userName, QStringLiteral("user name")}};
+    } boxes[] = {
+        {offered.key, initial.key, values.key, QStringLiteral("key code")},
+        {offered.userName, initial.userName, values.userName, QStringLiteral("user name")}};
     QStringList filled;
     QStringList differing;
-    for (const auto& [box, initial, registered, name] : boxes) {
+    for (const auto& [value, initialValue, registered, name] : boxes) {
         if (registered.isEmpty())
             continue;
-        if (box->text() == initial) {
-            box->setText(registered);
+        if (value == initialValue) {
+            value = registered;
             filled << name;
-        } else if (trimSpaces(box->text()) != trimSpaces(registered)) { // as a run takes both
+        } else if (trimSpaces(value) != trimSpaces(registered)) { // as a run takes both
             differing << name;
         }
     }
@@ -78,11 +73,11 @@ void offerCardApplicationValues(Ui::Form1& ui, const QString& initialKey,
                     .arg(differing.join(QStringLiteral(" and ")), differing.size() == 1
                                                                       ? QStringLiteral("one is")
                                                                       : QStringLiteral("ones are"));
-    if (!said.isEmpty())
-        ui.Text2->setText(said.join(u' '));
+    offered.note = said.join(u' ');
+    return offered;
 }
 
-Status loadSettings(Ui::Form1& ui, FormState& state)
+Status loadSettings(FormState& state)
 {
     const QString name = QString::fromUtf16(kSettingsFileName);
     TextFile file;
@@ -99,8 +94,5 @@ Status loadSettings(Ui::Form1& ui, FormState& state)
             *values[lineNumber / 2 - 1] = std::move(line).value();
     }
     (void)file.close();
-    ui.tUSERNAME->setText(state.sUserName);
-    ui.tKEY->setText(state.sKey);
-    ui.tDATA->setText(state.sDataPath);
     return {};
 }

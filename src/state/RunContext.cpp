@@ -1,8 +1,5 @@
 #include "state/RunContext.h"
 
-#include "platform/EventPump.h"
-#include "platform/MessageBox.h"
-
 QString windowClosedReason()
 {
     return QStringLiteral("the window was closed");
@@ -10,12 +7,12 @@ QString windowClosedReason()
 
 Status giveWindowATurn(const RunContext& run)
 {
-    pumpEvents();
+    run.display.giveTurn();
     return run.stopRequest.isEmpty() ? Status() : Status::failure(run.stopRequest);
 }
 
 void tellUser(const RunContext& run, const QString& text)
 {
     if (run.stopRequest.isEmpty())
-        MessageBox::show(run.window, text);
+        run.display.tell(text);
 }

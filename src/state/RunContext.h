@@ -2,12 +2,9 @@
 
 #include "platform/Result.h"
 #include "state/FormState.h"
+#include "state/RunFaces.h"
 
-namespace Ui {
-class Form1;
-}
 class FetchAhead;
-class QWidget;
 class RunLog;
 class RunProgress;
 
@@ -21,12 +18,12 @@ enum class RunOutcome
     FolderHeld               // another copy of the program holds the data folder
 };
 
-// What an update run works with: the window's controls, the form-level state, the open
-// run log and the fetches of the run.
+// What an update run works with: the choices and the display of the front end that started
+// it, the form-level state, the open run log and the fetches of the run.
 struct RunContext
 {
-    QWidget* window;
-    Ui::Form1& ui;
+    const ChoicesNow& choices;
+    RunDisplay& display;
     FormState& state;
     RunLog& log;
     FetchAhead& fetches;
@@ -47,9 +44,9 @@ struct RunContext
 // The reason given when the window is closed during a run.
 QString windowClosedReason();
 
-// Lets the window handle its pending events (pumpEvents()), then fails if a stop was asked for
-// meanwhile or before (the window closed, Ctrl+C), so that the run stops right there.
+// Gives the front end its turn, then fails if a stop was asked for meanwhile or before (the
+// window closed, Ctrl+C), so that the run stops right there.
 Status giveWindowATurn(const RunContext& run);
 
-// Shows the text in a message box, unless the window is closing.
+// Tells the user the text, unless the run is being stopped.
 void tellUser(const RunContext& run, const QString& text);

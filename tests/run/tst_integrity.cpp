@@ -254,6 +254,14 @@ void tst_Integrity::aConsoleRunEndsWithItsOwnStatus()
     const QString self = QCoreApplication::applicationFilePath();
     const QStringList arguments = programArguments(server, {"--run", "--get", "all"});
     QProcess child;
+    if (how != "window") {
+        // A console run loads no window system: there is none, and the one named does not exist.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.insert("QT_QPA_PLATFORM", "no-such-platform");
+        child.setProcessEnvironment(environment);
+    }
     if (how == "window") {
         // Before a run: the program's own window; during one: a window driven by the test.
         startProgram(
@@ -299,10 +307,13 @@ void tst_Integrity::aConsoleRunEndsWithItsOwnStatus()
     }
 
     // Whole files, no part file, the lock let go, the log block closed: with the reason, or
-    // with the footer of a run that went through.
+    // with the footer of a run that went through. A stop that comes at once may come before the
+    // run opened its log.
     for (const QString& file : filesBelow(data))
         QCOMPARE(readBytes(data + "/" + file), servedBytes(QFileInfo(file).fileName()));
     const QStringList lines = logLines();
+    if (atOnce && lines.isEmpty())
+        return;
     if (reason.isEmpty())
         QCOMPARE(filesBelow(data).size(), qsizetype(200 * 7));
     QCOMPARE(lines.at(lines.size() - 3), reason.isEmpty()

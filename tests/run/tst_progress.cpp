@@ -1,8 +1,34 @@
-#include "platform/HeldUpdates.h"
+#include "platform/Files.h"
 #include "run/RunProgress.h"
 
-#include <QProgressBar>
 #include <QtTest>
+
+// Keeps what the run last showed of its progress.
+class ProgressShown final : public RunDisplay
+{
+public:
+    int done = -1;
+    int total = -1;
+    QString text;
+
+    void showProgress(int shownDone, int shownTotal, const QString& shownText) override
+    {
+        done = shownDone;
+        total = shownTotal;
+        text = shownText;
+    }
+    void lockControls() override {}
+    void showDataPath(const QString&) override {}
+    void showCard(const QString&) override {}
+    void showSize(const QString&) override {}
+    void showStatus(const QString&) override {}
+    void showRunEnd(const QString&) override {}
+    void showDone() override {}
+    void tell(const QString&) override {}
+    void unlockReset() override {}
+    void giveTurn() override {}
+    void showHeld() override {}
+};
 
 class tst_Progress : public QObject
 {
@@ -11,6 +37,7 @@ class tst_Progress : public QObject
 private slots:
     void timeLeftIsEstimatedAfterAMinute_data();
     void timeLeftIsEstimatedAfterAMinute();
+    void aCardAfterAnEmptyWalkIsCounted();
 };
 
 void tst_Progress::timeLeftIsEstimatedAfterAMinute_data()
@@ -34,18 +61,32 @@ void tst_Progress::timeLeftIsEstimatedAfterAMinute()
     QFETCH(int, total);
     QFETCH(int, elapsedSeconds);
     QFETCH(QString, text);
-    QProgressBar bar;
+    ProgressShown shown;
     qint64 elapsed = 0;
-    RunProgress progress(&bar, [&] { return elapsed; });
+    RunProgress progress(shown, [&] { return elapsed; });
     progress.start();
     progress.addCards(total);
     for (int card = 1; card < done; ++card)
         progress.cardDone();
     elapsed = qint64(elapsedSeconds) * 1000;
     progress.cardDone();
-    showHeldUpdates();
-    QCOMPARE(bar.text(), text);
-    QCOMPARE(bar.value(), done);
+    QCOMPARE(shown.text, text);
+    QCOMPARE(shown.done, done);
+    QCOMPARE(shown.total, total);
+}
+
+// The walk found no card folder, and then the one card is updated: the count, not the note.
+void tst_Progress::aCardAfterAnEmptyWalkIsCounted()
+{
+    ProgressShown shown;
+    RunProgress progress(shown);
+    progress.start();
+    progress.addCards(0);
+    progress.foundNoCardFolders(QStringLiteral("D:\\Data\\"));
+    QCOMPARE(shown.text, "No card folder (a0001 ...) was found in " + nativePath("D:\\Data\\"));
+    progress.addCards(1);
+    progress.cardDone();
+    QCOMPARE(shown.text, QStringLiteral("1 of 1 cards"));
 }
 
 QTEST_MAIN(tst_Progress)

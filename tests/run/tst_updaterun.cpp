@@ -6,7 +6,6 @@
 #include "log/RunLog.h"
 #include "platform/Files.h"
 #include "platform/Http.h"
-#include "run/RunProgress.h"
 
 #include <QDir>
 #include <QProgressBar>
@@ -34,6 +33,7 @@ private slots:
     void aSeriesOfPassedOverFilesStopsOnlyABrokenServer_data();
     void aSeriesOfPassedOverFilesStopsOnlyABrokenServer();
     void aLockNoRunningCopyHoldsIsTakenOver();
+    void unattendedRunIsTheWindowsRun_data();
     void unattendedRunIsTheWindowsRun();
     void unattendedRunTellsHowItWent_data();
     void unattendedRunTellsHowItWent();
@@ -171,21 +171,6 @@ void tst_UpdateRun::walkVisitsCardFoldersFromAToDOnly()
     QCOMPARE(m_driver->control<QProgressBar>("ProgressBar1")->text(),
              "No card folder (a0001 ...) was found in " + nativePath(data() + "-typo\\"));
 
-    // An empty walk followed by the one card, chosen while the walk went on: the count shows.
-    m_driver->pressReset();
-    QDir().mkpath(data() + "-typo/e0001");
-    m_driver->prepare(data() + "-typo", {"cbCX"});
-    RunProgress& progress = m_driver->window().progress();
-    progress.setListener([&] {
-        if (!progress.note().isEmpty() && !m_driver->button("oWhat_1")->isChecked()) {
-            m_driver->choose("oWhat_1");
-            m_driver->type("Text3", "e0001");
-        }
-    });
-    m_driver->runUpdate();
-    QCOMPARE(m_driver->text("Text2"), QString("DONE !"));
-    progress.setListener({});
-    QCOMPARE(m_driver->control<QProgressBar>("ProgressBar1")->text(), QString("1 of 1 cards"));
     QDir(data() + "-typo").removeRecursively();
 }
 
@@ -505,33 +490,51 @@ void tst_UpdateRun::aSeriesOfPassedOverFilesStopsOnlyABrokenServer()
              (stop.isEmpty() ? cards.size() - cards.count('w') : 25) + probes);
 }
 
+void tst_UpdateRun::unattendedRunIsTheWindowsRun_data()
+{
+    QTest::addColumn<QStringList>("get");   // the command line's choice of kinds
+    QTest::addColumn<QStringList>("boxes"); // the window's; empty: as the window starts
+    QTest::newRow("every kind") << QStringList{"--get", "all"} << kAssetBoxes;
+    QTest::newRow("the boxes as they start") << QStringList() << QStringList();
+}
+
+// The same requests, files and log, whichever front end starts the run.
 void tst_UpdateRun::unattendedRunIsTheWindowsRun()
 {
+    QFETCH(QStringList, get);
+    QFETCH(QStringList, boxes);
     saveInfo();
     QStringList logs;
     QList<QMap<QString, QByteArray>> folders;
+    QList<std::vector<std::string>> asked;
     for (const bool unattended : {false, true}) {
         freshCollection({12, 3, 30, 20});
+        m_server->clearRequests();
         FixedClock clock({kStamp});
         QString printed;
         if (unattended) {
-            QCOMPARE(runUnattended({"--run", "--get", "all"}, printed), 0);
+            QCOMPARE(runUnattended(QStringList{"--run"} + get, printed), 0);
             QVERIFY2(printed.contains("Cards: 12 of 12\nFiles fetched: "), qPrintable(printed));
             // Into a file, a progress line at every 5% of the cards (here every card).
             QCOMPARE(printed.count(" of 12 cards, "), 13);
         } else {
-            m_driver->prepare(data(), kAssetBoxes);
+            if (!boxes.isEmpty())
+                m_driver->tickOnly(boxes);
+            m_driver->type("tDATA", data());
             m_driver->runUpdate();
         }
         logs << QString::fromUtf8(readBytes("KX-GET-CardDataUpdates.txt"));
         folders << snapshot(data());
+        asked << m_server->targets();
+        std::sort(asked.back().begin(), asked.back().end());
     }
     QCOMPARE(logs[1], logs[0]);
     QCOMPARE(folders[1], folders[0]);
+    QVERIFY(asked[1] == asked[0]);
 
     // The collection is whole now: nothing more to fetch.
     QString printed;
-    QCOMPARE(runUnattended({"--run", "--get", "all", "--quiet"}, printed), 0);
+    QCOMPARE(runUnattended(QStringList{"--run", "--quiet"} + get, printed), 0);
     QCOMPARE(printed, QString());
     QCOMPARE(snapshot(data()), folders[1]);
 }

@@ -2,9 +2,9 @@
 
 #include "SampleCollection.h"
 
+#include "app/MessageBox.h"
 #include "platform/Clock.h"
 #include "platform/EventPump.h"
-#include "platform/MessageBox.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,4 +1,4 @@
-#include "platform/HeldUpdates.h"
+#include "app/HeldUpdates.h"
 
 #include <QEvent>
 #include <QLineEdit>

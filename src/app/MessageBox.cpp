@@ -1,6 +1,6 @@
-#include "platform/MessageBox.h"
+#include "app/MessageBox.h"
 
-#include "platform/HeldUpdates.h"
+#include "app/HeldUpdates.h"
 
 #include <QMessageBox>
 

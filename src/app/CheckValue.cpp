@@ -1,4 +1,4 @@
-#include "platform/CheckValue.h"
+#include "app/CheckValue.h"
 
 #include <QCheckBox>
 
