@@ -7,7 +7,7 @@
 #include "cards/FetchAhead.h"
 #include "log/RunLog.h"
 #include "platform/Files.h"
-#include "platform/Http.h"
+#include "http/Fetcher.h"
 #include "platform/Registry.h"
 #include "run/RunProgress.h"
 #include "run/UpdateRun.h"

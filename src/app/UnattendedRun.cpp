@@ -7,7 +7,7 @@
 #include "platform/Console.h"
 #include "platform/EventPump.h"
 #include "platform/Files.h"
-#include "platform/Http.h"
+#include "http/Fetcher.h"
 #include "run/RunProgress.h"
 #include "run/UpdateRun.h"
 #include "settings/SavedSettings.h"

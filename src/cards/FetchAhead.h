@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Http.h"
+#include "http/Fetcher.h"
 #include "platform/Result.h"
 
 #include <QByteArray>

@@ -3,7 +3,7 @@
 #include "cards/CardAddresses.h"
 #include "cards/WholePicture.h"
 #include "platform/Files.h"
-#include "platform/Http.h"
+#include "http/Fetcher.h"
 
 QString localFilePath(const QString& dataPath, const QString& card, const QString& suffix)
 {

@@ -10,7 +10,7 @@
 #include "log/RunLog.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
-#include "platform/ServerPace.h"
+#include "http/ServerPace.h"
 
 #include <QApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "SampleCollection.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
-#include "platform/Http.h"
+#include "http/Fetcher.h"
 
 #include <QDir>
 #include <QtTest>

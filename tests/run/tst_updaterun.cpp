@@ -5,7 +5,7 @@
 #include "app/UnattendedRun.h"
 #include "log/RunLog.h"
 #include "platform/Files.h"
-#include "platform/Http.h"
+#include "http/Fetcher.h"
 
 #include <QDir>
 #include <QProgressBar>

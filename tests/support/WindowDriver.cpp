@@ -1,6 +1,6 @@
 #include "WindowDriver.h"
 
-#include "platform/Http.h"
+#include "http/Fetcher.h"
 
 WindowDriver::WindowDriver(const QString& origin, Faults faults)
     : m_window(std::make_unique<Form1>(origin, origin))

@@ -1,4 +1,6 @@
-#include "platform/Proxy.h"
+#include "http/Proxy.h"
+
+#include "http/Fetcher.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -65,4 +67,23 @@ QString shownProxy(const QString& proxyUrl)
     const QUrl proxy(proxyUrl);
     const int defaultPort = proxy.scheme().compare(u"https", Qt::CaseInsensitive) == 0 ? 443 : 1080;
     return proxy.host() + u':' + QString::number(proxy.port(defaultPort));
+}
+
+ProxySetting Fetcher::proxyFor(const QString& url) const
+{
+    const QUrl address(url);
+    const QString origin =
+        address.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment).toString();
+    auto known = m_proxies.constFind(origin);
+    if (known == m_proxies.cend())
+        known = m_proxies.insert(origin, systemProxyFor(address));
+    return *known;
+}
+
+QString Fetcher::proxyUrlFor(const QString& url) const
+{
+    const ProxySetting setting = proxyFor(url);
+    return setting.readByLibcurl
+               ? proxyFromEnvironment(QUrl(url), QProcessEnvironment::systemEnvironment())
+               : QString::fromUtf8(setting.url);
 }

@@ -1,4 +1,4 @@
-#include "platform/Inflate.h"
+#include "http/Inflate.h"
 
 #include <zlib.h>
 

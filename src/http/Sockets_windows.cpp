@@ -1,4 +1,4 @@
-#include "platform/Sockets.h"
+#include "http/Sockets.h"
 
 #include <winsock2.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Proxy.h"
+#include "http/Proxy.h"
+#include "http/ServerPace.h"
 #include "platform/Result.h"
-#include "platform/ServerPace.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -17,6 +17,8 @@
 #include <map>
 #include <memory>
 #include <unordered_map>
+
+struct TryEnd;
 
 // Fetches whole HTTP bodies over libcurl, any number at once, driven from the Qt event loop.
 // While the program waits for a body the window keeps handling its events.
@@ -169,17 +171,8 @@ private:
     };
     Overload overloadedBy(Transfer& transfer, int code, long status);
     void complete(Transfer& transfer, int code);
-    // Why a try failed, in plain words (empty when it did not), whether another try may
-    // succeed, and what the failure means for other fetches.
-    struct TryFailure
-    {
-        QString reason;
-        bool transient = false;
-        Reach reach = Reach::Everything;
-    };
-    TryFailure describe(const Transfer& transfer, int code) const;
-    TryFailure failureOf(const Transfer& transfer, int code, long status) const;
-    TryFailure failureOfStatus(const Transfer& transfer, long status) const;
+    // How the try ended, for saying why it failed.
+    TryEnd endOf(const Transfer& transfer, int code, long status) const;
     // Schedules another try, unless the tries are used up.
     bool tryAgainLater(Transfer& transfer, const QString& failure);
     // Ends the transfer's current try, if under way.
@@ -192,10 +185,12 @@ private:
     ProxySetting proxyFor(const QString& url) const;
     // The proxy a request to the address goes through, with its credentials; empty for none.
     QString proxyUrlFor(const QString& url) const;
-    // A proxy's refusal or absence, where a proxy stands between; empty otherwise.
-    TryFailure proxyFailure(const Transfer& transfer, int code, long status) const;
 
-    void* m_multi = nullptr;
+    struct MultiCleanup
+    {
+        void operator()(void* multi) const;
+    };
+    std::unique_ptr<void, MultiCleanup> m_multi; // libcurl's multi handle
     QTimer m_timer;
     QTimer m_stillWaitingTimer;
     QTimer m_dispatchTimer;

@@ -1,4 +1,4 @@
-#include "platform/ServerPace.h"
+#include "http/ServerPace.h"
 
 #include <algorithm>
 

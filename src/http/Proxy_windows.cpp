@@ -1,4 +1,4 @@
-#include "platform/Proxy.h"
+#include "http/Proxy.h"
 
 #include <QNetworkProxyFactory>
 
