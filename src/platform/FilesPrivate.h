@@ -3,7 +3,6 @@
 // What the system-specific file code gives the code shared by every system.
 
 #include "platform/Files.h"
-#include "platform/Registry.h"
 
 #include <QString>
 
@@ -54,9 +53,6 @@ struct LockFileAttempt
 LockFileAttempt takeLockFile(const QString& path, const QByteArray& holder);
 // Removes the lock file while still holding it, then lets it go.
 void releaseLockFile(qintptr handle, const QString& path);
-
-// The card application's two values as the system keeps them, before they are checked.
-CardApplicationValues registeredValues();
 
 // Sorts a folder's entries by name, case ignored, the order a file manager shows.
 void sortByName(QList<FolderEntry>& entries);

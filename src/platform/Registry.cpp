@@ -1,6 +1,6 @@
 #include "platform/Registry.h"
 
-#include "platform/FilesPrivate.h"
+#include "platform/RegistryPrivate.h"
 
 namespace {
 

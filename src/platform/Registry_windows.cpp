@@ -1,4 +1,4 @@
-#include "platform/FilesPrivate.h"
+#include "platform/RegistryPrivate.h"
 
 #include <windows.h>
 
