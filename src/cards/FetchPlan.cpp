@@ -2,8 +2,8 @@
 
 #include "cards/CardAddresses.h"
 #include "cards/WholePicture.h"
-#include "platform/Files.h"
 #include "http/Fetcher.h"
+#include "platform/Files.h"
 
 QString localFilePath(const QString& dataPath, const QString& card, const QString& suffix)
 {

@@ -7,10 +7,10 @@
 #include "WindowDriver.h"
 #include "app/Program.h"
 #include "cards/FetchAhead.h"
+#include "http/ServerPace.h"
 #include "log/RunLog.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
-#include "http/ServerPace.h"
 
 #include <QApplication>
 #include <QDir>

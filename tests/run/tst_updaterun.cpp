@@ -3,9 +3,9 @@
 #include "TestSupport.h"
 #include "WindowDriver.h"
 #include "app/UnattendedRun.h"
+#include "http/Fetcher.h"
 #include "log/RunLog.h"
 #include "platform/Files.h"
-#include "http/Fetcher.h"
 
 #include <QDir>
 #include <QProgressBar>
