@@ -58,9 +58,8 @@ public:
 
     void update()
     {
-        const RunProgress& progress = m_progress;
-        const int total = progress.cardsTotal();
-        const int done = progress.cardsDone();
+        const int total = m_progress.cardsTotal();
+        const int done = m_progress.cardsDone();
         const int step = total > 0 ? done * 20 / total : 0; // in 5% steps
         const bool due = m_console.errorIsTerminal
                              ? m_sinceShown.elapsed() >= kTerminalEveryMs || done == total
@@ -95,16 +94,14 @@ public:
 private:
     QString text() const
     {
-        const RunProgress& progress = m_progress;
-        const FormState& state = m_state;
         QString line = QStringLiteral("%1 of %2 cards, %3 files fetched (%4)")
-                           .arg(progress.cardsDone())
-                           .arg(progress.cardsTotal())
-                           .arg(state.files.updated)
-                           .arg(bytesText(state.cTotalBytes.text().toDouble()));
-        if (state.files.notUpdated > 0)
-            line += QStringLiteral(", %1 not brought up to date").arg(state.files.notUpdated);
-        if (const QString left = progress.estimate(); !left.isEmpty())
+                           .arg(m_progress.cardsDone())
+                           .arg(m_progress.cardsTotal())
+                           .arg(m_state.files.updated)
+                           .arg(bytesText(m_state.cTotalBytes.text().toDouble()));
+        if (m_state.files.notUpdated > 0)
+            line += QStringLiteral(", %1 not brought up to date").arg(m_state.files.notUpdated);
+        if (const QString left = m_progress.estimate(); !left.isEmpty())
             line += QStringLiteral(", ") + left;
         return line;
     }
